@@ -1,0 +1,14 @@
+#pragma once
+#include <string>
+#include <string_view>
+
+namespace quilora {
+
+// Every occurrence of pattern replaced, left to right, without overlaps.
+// One search pass, one allocation at the final length, filled from the back.
+std::string ReplaceAll(std::string_view source, std::string_view pattern, std::string_view replacement);
+
+// ASCII letters lower-cased; double quotes, LF, CR and tabs removed.
+std::string NormalisePage(std::string_view page);
+
+} // namespace quilora
