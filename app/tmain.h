@@ -1,0 +1,131 @@
+#pragma once
+// The main window. It owns the widgets, the HTTP client, the catalogue
+// connection and the workflow state; its handlers stay thin and call the core
+// code of common/, scan/, catalogue/ and workflow/. Handlers of a subsystem are
+// defined in that subsystem's folder (tmain_*.cpp).
+#include <QMainWindow>
+#include <QString>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "common/database.h"
+#include "common/fetcher.h"
+#include "common/log_target.h"
+#include "scan/portal_address.h"
+#include "workflow/schedule_slot.h"
+
+class QTabWidget;
+class QWidget;
+class QGroupBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QPlainTextEdit;
+class QTimer;
+
+namespace quilora {
+
+class RadioGroup;
+class ScheduleList;
+
+class TMain : public QMainWindow, public LogTarget {
+    Q_OBJECT
+public:
+    // settingsDir: folder of Config.ini; the executable's folder when empty.
+    explicit TMain(const QString& settingsDir = QString(), QWidget* parent = nullptr);
+    ~TMain() override;
+
+    // LogTarget: the fetcher's address lines (synchronous, same thread).
+    void LogUrl(std::string_view line) override;
+    void BeginWait() override;
+    void EndWait() override;
+
+    QString SettingsPath() const; // full path of Config.ini
+    void ActivatePage(int index); // 0 sign-in, 1 booking, 2 maintenance, 3 help
+
+    // ---- widgets (named as on screen; owned by Qt parents) ----
+    QTabWidget* pcl = nullptr;
+    QWidget* tstLogin = nullptr;
+    QWidget* tstreserve = nullptr;
+    QWidget* tstOrder = nullptr;
+    QWidget* tstHelp = nullptr;
+    QGroupBox* gbxLogin = nullptr;
+    QComboBox* cbxUserTypeArea = nullptr;
+    QComboBox* cbxUserTypeCard = nullptr; // entries carry an identifier text (TStringObject)
+    QLabel* lblUserName = nullptr;
+    QLineEdit* edtUserID = nullptr;
+    QLineEdit* edtPasswd = nullptr;
+    QPushButton* btnLogin = nullptr;
+    RadioGroup* rgpUser = nullptr;
+    QPushButton* btnGetUser = nullptr;
+    QComboBox* cbxArea = nullptr;
+    QComboBox* cbxHospital = nullptr;
+    QComboBox* cbxClass = nullptr;
+    QComboBox* cbxDoctor = nullptr;
+    QPushButton* btnGoWebsite = nullptr;
+    QPushButton* btnRefreshData = nullptr;
+    QPushButton* btnOrder = nullptr;
+    ScheduleList* lvLog = nullptr;
+    QPushButton* btnGetData = nullptr;
+    QPushButton* btnGetHospital = nullptr;
+    QPushButton* btnKeshi = nullptr;
+    QPushButton* btnGetDoctor = nullptr;
+    QPushButton* btnTest = nullptr;
+    QPlainTextEdit* mmo = nullptr;
+    QPlainTextEdit* mmoHelp = nullptr;
+    QTimer* tmrOrder = nullptr;
+
+    // ---- non-visual components ----
+    db::Connection ADOC;
+    db::Query qryTmp{ADOC};
+    db::Query qryLoc{ADOC};
+    db::Command cmd{ADOC};
+    std::unique_ptr<HttpClient> xmlHttp;
+    PortalHosts portal;
+
+    // ---- window state ----
+    bool orderBusy = false;
+    bool stopRequested = false;
+    std::shared_ptr<const ScheduleSlot> orderSlot; // shared with the row that listed it
+    std::string loginCardNo;
+
+    // ---- app/: start-up, settings, small handlers ----
+    void FormCreate();
+    void SaveSettings();
+    void RestoreSettings();
+    void tstLoginShow();
+    void btnGoWebsiteClick();
+
+    // ---- catalogue/: selection cascade and crawler ----
+    void BuildAreaList();
+    void RestoreCascade();
+    void cbxAreaChange();
+    void cbxHospitalChange();
+    void cbxClassChange();
+    void btnGetDataClick();
+    void btnGetHospitalClick();
+    void btnKeshiClick();
+    void btnGetDoctorClick();
+    void btnTestClick();
+
+    // ---- workflow/: sign-in, patients, schedule, booking, order ----
+    void btnLoginClick();
+    void LoadPatients(bool mayFetch = true);
+    void btnGetUserClick();
+    void btnRefreshDataClick();
+    void BookSlot(const ScheduleSlot& slot);
+    void btnOrderClick();
+    void tmrOrderTimer();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void BuildWidgets();
+    void ConnectHandlers();
+    QString settingsDir_;
+};
+
+} // namespace quilora
