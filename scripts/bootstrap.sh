@@ -7,7 +7,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libqt6sql6-sqlite libqt6sql6-odbc libgl-dev
   libcurl4-openssl-dev libpcre2-dev libsimpleini-dev libicu-dev
   libcpp-httplib-dev libssl-dev zlib1g-dev libbrotli-dev libcli11-dev
-  unixodbc unixodbc-dev odbc-postgresql postgresql
+  unixodbc unixodbc-dev odbc-postgresql tdsodbc postgresql
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   fonts-wqy-zenhei xdg-utils
 )
