@@ -1,0 +1,111 @@
+// Config.ini as the window reads and writes it: the restore rules, the saved
+// keys, the keys that are never written, and a refused write.
+#include <QComboBox>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <sys/stat.h>
+
+#include "app/combo_sink.h"
+#include "app_fixture.h"
+#include "common/errors.h"
+#include "common/profile.h"
+
+namespace quilora::testing {
+namespace {
+
+class SettingsTest : public WindowFixture {
+protected:
+    void SetUp() override { CreateCatalogue(); }
+    ProfileFile Profile() const { return ProfileFile(Path("Config.ini")); }
+    std::string Read(const char* key) const { return Profile().ReadString("Data", key, "<absent>"); }
+};
+
+TEST_F(SettingsTest, RestoresTheUserTypeFromEveryIntegerForm) {
+    const struct {
+        const char* stored;
+        int tag;
+    } cases[] = {
+        {"0x1F", 31}, {"0X1f", 31}, {"$1F", 31}, {"5", 5},
+        {"abc", 1},   {"0x", 1},    {"31x", 1},  {"", 1}, // no number: the first entry stays
+        {"77", 1},                                        // no such user type
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.stored);
+        WriteConfig(std::string(kSqlite) + "UserTypeArea=" + c.stored + "\n");
+        auto w = Start();
+        EXPECT_EQ(SelectedTag(*w->cbxUserTypeArea), c.tag);
+    }
+}
+
+TEST_F(SettingsTest, RestoresTheCardTypeByExactIdentifierText) {
+    const struct {
+        const char* stored;
+        const char* name;
+    } cases[] = {{"a-2", "身份证"}, {"A-2", "医保卡"}, {"a", "就诊卡"}, {"zz", "就诊卡"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.stored);
+        WriteConfig(std::string(kSqlite) + "UserTypeCard=" + c.stored + "\n");
+        auto w = Start();
+        EXPECT_EQ(w->cbxUserTypeCard->currentText().toStdString(), c.name);
+    }
+}
+
+TEST_F(SettingsTest, SaveWritesSelectionsAndPasswordAndTheNextStartRestoresThem) {
+    WriteConfig(std::string(kSqlite) + "CardNo=123\nAreaID=77\nHospitalID=$10\nPasswd=old\n");
+    {
+        auto w = Start();
+        SelectItem(*w->cbxUserTypeArea, 1);
+        SelectItem(*w->cbxUserTypeCard, 2);
+        w->edtPasswd->clear();
+        w->SaveSettings();
+    }
+    EXPECT_EQ(Read("UserTypeArea"), "31");
+    EXPECT_EQ(Read("UserTypeCard"), "a-2");
+    EXPECT_EQ(Read("Passwd"), ""); // an empty password is written, not skipped
+    // The empty lists leave their keys as they were; the program's own keys stay untouched.
+    EXPECT_EQ(Read("AreaID"), "77");
+    EXPECT_EQ(Read("HospitalID"), "$10");
+    EXPECT_EQ(Read("ClassID"), "<absent>");
+    EXPECT_EQ(Read("DoctorID"), "<absent>");
+    EXPECT_EQ(Read("CardNo"), "123");
+    EXPECT_EQ(Read("Connect"), "Provider=SQLite;Data Source=cat.db");
+
+    auto again = Start();
+    EXPECT_EQ(again->cbxUserTypeArea->currentIndex(), 1);
+    EXPECT_EQ(again->cbxUserTypeCard->currentIndex(), 2);
+    EXPECT_TRUE(again->edtPasswd->text().isEmpty());
+
+    again->edtPasswd->setText(QStringLiteral("新密码=;x"));
+    again->SaveSettings();
+    EXPECT_EQ(Read("Passwd"), "新密码=;x");
+}
+
+TEST_F(SettingsTest, ACreatedFileIsForItsOwnerOnly) {
+    WriteConfig(kSqlite);
+    auto w = Start();
+    ASSERT_TRUE(QFile::remove(QString::fromStdString(Path("Config.ini"))));
+    w->SaveSettings();
+    struct stat st {};
+    ASSERT_EQ(::stat(Path("Config.ini").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600);
+    EXPECT_EQ(Read("UserTypeArea"), "1");
+    EXPECT_EQ(Read("CardNo"), "<absent>"); // never written
+}
+
+TEST_F(SettingsTest, ARefusedWriteRaisesUnableToWriteWithTheFullPath) {
+    WriteConfig(kSqlite);
+    auto w = Start();
+    // A folder in the file's place refuses the write, for root too.
+    ASSERT_TRUE(QFile::remove(QString::fromStdString(Path("Config.ini"))));
+    ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("Config.ini")));
+    try {
+        w->SaveSettings();
+        FAIL() << "no error";
+    } catch (const QuiloraError& e) {
+        EXPECT_EQ(std::string(e.what()), "Unable to write to " + w->SettingsPath().toStdString());
+    }
+    EXPECT_EQ(w->SettingsPath().toStdString(), Path("Config.ini"));
+}
+
+} // namespace
+} // namespace quilora::testing
