@@ -1,0 +1,524 @@
+// The booking road through the real window against the in-process demo portal:
+// sign-in, patients, cascade, schedule, order and auto-booking. The catalogue
+// is crawled from the portal once; every test gets a fresh portal and a copy.
+#include <gtest/gtest.h>
+
+#include <QComboBox>
+#include <QFile>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <algorithm>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/application.h"
+#include "app/combo_sink.h"
+#include "app/dialogs.h"
+#include "app/radio_group.h"
+#include "app/schedule_list.h"
+#include "app/tmain.h"
+#include "catalogue/crawler.h"
+#include "catalogue/schema.h"
+#include "common/gbk.h"
+#include "portal/demo_portal.h"
+#include "workflow/schedule.h"
+
+namespace quilora {
+namespace {
+
+using portal::DemoPortal;
+using portal::PortalOptions;
+using portal::RequestLogEntry;
+namespace state = portal::state;
+
+constexpr int kTestTickMs = 40; // the window's own interval is 800 ms
+constexpr int kWaitMs = 15000;
+const std::string kBooked = "预约成功, 请进入网页查看！";
+const std::string kStopped = "已经停止自动预约！";
+
+PortalOptions Options() {
+    PortalOptions o;
+    o.port = o.scriptPort = 0;
+    o.releaseAfterPolls = 0; // each test releases its own slot
+    return o;
+}
+
+// The catalogue as the crawler leaves it, crawled once for the whole run.
+const QString& CrawledCatalogue() {
+    static QTemporaryDir dir;
+    static const QString path = [] {
+        const QString file = dir.filePath(QStringLiteral("template.db"));
+        DemoPortal source(Options());
+        source.Start();
+        HttpClient http;
+        PortalHosts hosts;
+        hosts.portalUrl = source.BaseUrl();
+        hosts.scriptUrl = source.ScriptUrl();
+        db::Connection c(QStringLiteral("crawl_template"));
+        c.SetOnOpened(catalogue::ApplySchemaIfEmpty);
+        c.SetConnectionString("Provider=SQLite;Data Source=template.db", dir.path().toStdString());
+        c.Open();
+        db::Query q(c);
+        db::Command cmd(c);
+        catalogue::Crawler crawler(http, hosts, c, q, cmd);
+        for (auto kind : {catalogue::CrawlKind::Cities, catalogue::CrawlKind::Hospitals,
+                          catalogue::CrawlKind::Departments, catalogue::CrawlKind::Doctors})
+            crawler.Run(kind);
+        c.Close();
+        return file;
+    }();
+    return path;
+}
+
+// Every message box the window shows, answered by the test.
+struct Boxes {
+    std::vector<MessageRequest> shown;
+    // Answers questions; Yes unless a test says otherwise.
+    std::function<int(const MessageRequest&)> answer = [](const MessageRequest&) { return kIdYes; };
+
+    int Respond(const MessageRequest& r) {
+        shown.push_back(r);
+        if ((r.flags & kMbButtonMask) == kMbOk)
+            return kIdOk;
+        return answer(r);
+    }
+    int Count(const std::string& text) const {
+        return int(std::count_if(shown.begin(), shown.end(), [&](const auto& r) { return r.text == text; }));
+    }
+    bool AnyError() const {
+        return std::any_of(shown.begin(), shown.end(),
+                           [](const auto& r) { return (r.flags & kMbIconMask) == kMbIconError; });
+    }
+    std::vector<std::string> Texts() const {
+        std::vector<std::string> t;
+        for (const auto& r : shown)
+            t.push_back(r.text);
+        return t;
+    }
+};
+
+bool StartsWith(const std::string& s, const std::string& prefix) {
+    return s.rfind(prefix, 0) == 0;
+}
+
+class WindowBooking : public ::testing::Test {
+protected:
+    void SetUp() override { StartPortal(PortalOptionsOfTest()); }
+    virtual PortalOptions PortalOptionsOfTest() const { return Options(); }
+
+    void StartPortal(PortalOptions options) {
+        portal = std::make_unique<DemoPortal>(std::move(options));
+        portal->Start();
+        ASSERT_TRUE(dir.isValid());
+        ASSERT_TRUE(QFile::copy(CrawledCatalogue(), dir.filePath(QStringLiteral("cat.db"))));
+        std::ofstream ini(dir.filePath(QStringLiteral("Config.ini")).toStdString());
+        ini << "[Data]\nConnect=Provider=SQLite;Data Source=cat.db\nCardNo=" << account().cardNumber
+            << "\nPortalUrl=" << portal->BaseUrl() << "\nScriptUrl=" << portal->ScriptUrl() << "\n";
+        ini.close();
+        window = std::make_unique<TMain>(dir.path());
+        window->tmrOrder->setInterval(kTestTickMs);
+        window->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+        ASSERT_FALSE(boxes.AnyError()) << boxes.Texts().front();
+    }
+
+    void TearDown() override {
+        window.reset();
+        portal.reset();
+    }
+
+    const portal::Account& account() const { return portal->DemoAccount(); }
+
+    void Click(QPushButton* button) { QTest::mouseClick(button, Qt::LeftButton); }
+
+    void SignIn(const std::string& password) {
+        window->edtPasswd->clear();
+        QTest::keyClicks(window->edtPasswd, QString::fromStdString(password));
+        Click(window->btnLogin);
+    }
+
+    // A choice in a drop-down, as the user makes it.
+    void Choose(QComboBox* box, int tag) {
+        const int index = FindTag(*box, tag);
+        ASSERT_GE(index, 0) << "no entry with tag " << tag;
+        box->setCurrentIndex(index);
+        emit box->activated(index);
+    }
+
+    // The cascade down to the doctor, then "1、刷新预约状态".
+    void ShowSchedule(const portal::Doctor& doctor) {
+        const portal::Hospital* hospital = portal->GetCatalogue().FindHospital(doctor.hospitalId);
+        ASSERT_NE(hospital, nullptr);
+        Choose(window->cbxArea, hospital->cityId);
+        Choose(window->cbxHospital, doctor.hospitalId);
+        Choose(window->cbxClass, doctor.departmentId);
+        Choose(window->cbxDoctor, doctor.id);
+        Click(window->btnRefreshData);
+    }
+
+    int RowOf(int sn) const {
+        for (int i = 0; i < window->lvLog->RowCount(); ++i)
+            if (window->lvLog->SlotAt(i)->sn == sn)
+                return i;
+        return -1;
+    }
+
+    // Signs in and lists the schedule of the first doctor with a slot in this
+    // state; selects that slot's row and gives its number.
+    int ListSlotIn(int slotState) {
+        SignIn(account().password);
+        const auto found = portal->FindSlot(slotState);
+        if (!found) {
+            ADD_FAILURE() << "the portal has no slot in state " << slotState;
+            return 0;
+        }
+        ShowSchedule(found->doctor);
+        const int row = RowOf(found->slot.sn);
+        EXPECT_GE(row, 0);
+        window->lvLog->SelectRow(row);
+        return found->slot.sn;
+    }
+
+    // Orders the selected not-yet-released slot and answers Yes to all three questions.
+    void Arm() {
+        Click(window->btnOrder);
+        ASSERT_TRUE(window->tmrOrder->isActive());
+        ASSERT_TRUE(window->orderBusy);
+    }
+
+    std::vector<RequestLogEntry> Requests(const std::string& path) const {
+        std::vector<RequestLogEntry> r;
+        for (auto& e : portal->RequestLog())
+            if (e.path == path)
+                r.push_back(e);
+        return r;
+    }
+    int Polls(int sn) const {
+        int n = 0;
+        for (const auto& e : Requests("/Action/NumberWater.ashx"))
+            n += e.Param("sn") == std::to_string(sn) && e.Param("state") == "2";
+        return n;
+    }
+    bool WaitFor(const std::function<bool()>& done) { return QTest::qWaitFor(done, kWaitMs); }
+    bool WaitForHint(const std::string& text) {
+        return WaitFor([&] { return boxes.Count(text) > 0; });
+    }
+    bool Idle() const {
+        return !window->orderBusy && !window->tmrOrder->isActive() && !window->stopRequested;
+    }
+    std::string Log() const { return window->mmo->toPlainText().toStdString(); }
+
+    // The requests from the first poll of the armed slot to the end, as "path state".
+    std::vector<std::string> TailFromFirstPoll(int sn) const {
+        std::vector<std::string> tail;
+        bool polling = false;
+        for (const auto& e : portal->RequestLog()) {
+            polling =
+                polling || (e.path == "/Action/NumberWater.ashx" && e.Param("sn") == std::to_string(sn));
+            if (polling)
+                tail.push_back(e.path + (e.Param("state").empty() ? "" : " " + e.Param("state")));
+        }
+        return tail;
+    }
+
+    QTemporaryDir dir;
+    Boxes boxes;
+    ScopedResponder responder{[this](const MessageRequest& r) { return boxes.Respond(r); }};
+    std::unique_ptr<DemoPortal> portal;
+    std::unique_ptr<TMain> window;
+};
+
+// Row texts written out here, apart from the window's own tables.
+std::vector<std::string> ExpectedCells(const portal::Slot& s) {
+    static const std::map<int, std::string> kStates = {
+        {0, "停诊"}, {1, "已截止"}, {2, "未放号"}, {3, "已约满"}, {4, "正常"}};
+    static const char* kWeekdays[] = {"",       "星期一", "星期二", "星期三",
+                                      "星期四", "星期五", "星期六", "星期日"};
+    const char* clinic = s.type == 2 ? "特诊" : s.type == 3 ? "专家诊" : "平诊";
+    return {s.date, s.timeid == 1 ? "上午" : "下午", clinic, kWeekdays[s.weekid], kStates.at(s.state)};
+}
+
+TEST_F(WindowBooking, WholeRoadOfABooking) {
+    SignIn(account().password);
+    EXPECT_EQ(window->pcl->currentIndex(), 1);
+    EXPECT_EQ(window->loginCardNo, account().cardNumber);
+    ASSERT_EQ(window->rgpUser->Count(), 3);
+    EXPECT_EQ(window->rgpUser->ItemIndex(), 0);
+    EXPECT_EQ(window->rgpUser->Caption(1), "liming"); // as the normalised page wrote it
+    EXPECT_EQ(window->rgpUser->Tag(2), account().patients[2].clinicNumber);
+
+    // A second sign-in serves the patients from TUser.
+    window->ActivatePage(0);
+    SignIn(account().password);
+    EXPECT_EQ(window->rgpUser->Count(), 3);
+    EXPECT_EQ(Requests("/UserManage/cyxx.aspx").size(), 1u);
+
+    const auto open = portal->FindSlot(state::kOpen);
+    ASSERT_TRUE(open);
+    ShowSchedule(open->doctor);
+    const std::vector<portal::Slot> published = portal->SlotsOf(open->doctor.id);
+    ASSERT_EQ(window->lvLog->RowCount(), int(published.size()));
+    std::vector<std::vector<std::string>> expected, shown;
+    for (const auto& s : published)
+        expected.push_back(ExpectedCells(s));
+    for (int i = 0; i < window->lvLog->RowCount(); ++i) {
+        std::vector<std::string> cells;
+        for (int c = 0; c < 5; ++c)
+            cells.push_back(window->lvLog->CellText(i, c));
+        if (i > 0) {
+            EXPECT_LE(shown.back()[0], cells[0]) << "rows sorted by date";
+        }
+        shown.push_back(std::move(cells));
+    }
+    std::sort(expected.begin(), expected.end());
+    std::vector<std::vector<std::string>> shownSorted = shown;
+    std::sort(shownSorted.begin(), shownSorted.end());
+    EXPECT_EQ(shownSorted, expected);
+
+    window->lvLog->SelectRow(RowOf(open->slot.sn));
+    Click(window->btnOrder);
+    ASSERT_GE(boxes.shown.size(), 2u) << ::testing::PrintToString(boxes.Texts());
+    const std::string& question = boxes.shown[boxes.shown.size() - 2].text;
+    EXPECT_NE(question.find("就诊人:张晓燕"), std::string::npos) << question;
+    EXPECT_NE(question.find("时间：" + open->slot.date + " " + ExpectedCells(open->slot)[3]),
+              std::string::npos);
+    const std::string doctorLine = "医生:" + TruncateGbk(SelectedText(*window->cbxDoctor), 30) + " (" +
+                                   TruncateGbk(SelectedText(*window->cbxHospital), 50) + ")";
+    EXPECT_NE(question.find(doctorLine), std::string::npos) << question;
+    EXPECT_NE(question.find("门诊类型:" + ExpectedCells(open->slot)[2]), std::string::npos);
+    EXPECT_EQ(boxes.shown.back().text, kBooked);
+    EXPECT_TRUE(Idle());
+
+    ASSERT_EQ(portal->Bookings().size(), 1u);
+    EXPECT_EQ(portal->Bookings()[0].sn, open->slot.sn);
+    EXPECT_EQ(portal->Bookings()[0].clinicNumber, account().patients[0].clinicNumber);
+    EXPECT_NE(Log().find("可选预约号:\nonclick=guahaodiv("), std::string::npos);
+    EXPECT_FALSE(boxes.AnyError());
+}
+
+TEST_F(WindowBooking, WrongPasswordChangesNothing) {
+    SignIn("wrong");
+    EXPECT_EQ(boxes.Texts(), std::vector<std::string>{"登录失败"});
+    EXPECT_EQ(window->pcl->currentIndex(), 0);
+    EXPECT_TRUE(window->loginCardNo.empty());
+    EXPECT_EQ(window->rgpUser->Count(), 0);
+
+    SignIn(account().password);
+    window->rgpUser->SetItemIndex(2);
+    window->ActivatePage(0);
+    SignIn("wrong");
+    EXPECT_EQ(boxes.Count("登录失败"), 2);
+    EXPECT_EQ(window->pcl->currentIndex(), 0);
+    EXPECT_EQ(window->loginCardNo, account().cardNumber);
+    EXPECT_EQ(window->rgpUser->Count(), 3);
+    EXPECT_EQ(window->rgpUser->ItemIndex(), 2);
+    EXPECT_EQ(Requests("/UserManage/cyxx.aspx").size(), 1u);
+}
+
+TEST_F(WindowBooking, SuspendedClosedAndFullSlotsAreRefused) {
+    const std::pair<int, std::string> cases[] = {
+        {state::kSuspended, "对不起，不能预约此内容：已停诊。"},
+        {state::kClosed, "对不起，不能预约此内容：已截止。"},
+        {state::kFull, "对不起，不能预约此内容：已约满。"},
+    };
+    for (const auto& [slotState, message] : cases) {
+        SCOPED_TRACE(message);
+        ListSlotIn(slotState);
+        boxes.shown.clear();
+        Click(window->btnOrder);
+        EXPECT_EQ(boxes.Texts(), std::vector<std::string>{message});
+        EXPECT_TRUE(Idle());
+    }
+    EXPECT_TRUE(Requests("/Action/NumberWater.ashx").empty());
+}
+
+TEST_F(WindowBooking, UnknownStateIsConfirmedThenNothingHappens) {
+    ListSlotIn(state::kOpen);
+    ScheduleSlot odd = *window->lvLog->SlotAt(0);
+    odd.state = 7;
+    window->lvLog->Clear();
+    window->lvLog->AddRow(std::make_shared<const ScheduleSlot>(odd), ScheduleRowCells(odd));
+    window->lvLog->SelectRow(0);
+    EXPECT_EQ(window->lvLog->CellText(0, 4), "停诊");
+
+    boxes.shown.clear();
+    Click(window->btnOrder);
+    ASSERT_EQ(boxes.shown.size(), 1u);
+    EXPECT_TRUE(StartsWith(boxes.shown[0].text, "预约内容:"));
+    EXPECT_TRUE(Idle());
+    EXPECT_TRUE(Requests("/Action/NumberWater.ashx").empty());
+
+    // Nothing stays busy: the next order is not met by the busy question.
+    boxes.answer = [](const MessageRequest&) { return kIdNo; };
+    Click(window->btnOrder);
+    ASSERT_EQ(boxes.shown.size(), 2u);
+    EXPECT_TRUE(StartsWith(boxes.shown[1].text, "预约内容:"));
+}
+
+TEST_F(WindowBooking, DecliningAutoBookingLeavesNothingRunning) {
+    ListSlotIn(state::kNotReleased);
+    int questions = 0;
+    boxes.answer = [&](const MessageRequest&) { return ++questions == 2 ? kIdNo : kIdYes; };
+    Click(window->btnOrder);
+    EXPECT_EQ(questions, 2);
+    EXPECT_TRUE(Idle());
+    QTest::qWait(3 * kTestTickMs);
+    EXPECT_TRUE(Requests("/Action/NumberWater.ashx").empty());
+}
+
+TEST_F(WindowBooking, AutoBookingBooksInTheTickThatSeesTheSlotOpen) {
+    const int sn = ListSlotIn(state::kNotReleased);
+    portal->ReleaseAfterPolls(sn, 3);
+    Arm();
+    ASSERT_TRUE(WaitForHint(kBooked)) << ::testing::PrintToString(boxes.Texts());
+    EXPECT_TRUE(Idle());
+
+    // Three answers "not yet", the fourth poll finds the numbers; the booking follows at once.
+    const std::vector<std::string> expected = {"/Action/NumberWater.ashx 2", "/Action/NumberWater.ashx 2",
+                                               "/Action/NumberWater.ashx 2", "/Action/NumberWater.ashx 2",
+                                               "/Action/NumberWater.ashx 4", "/Action/RegCheck.ashx",
+                                               "/Action/Register.ashx"};
+    EXPECT_EQ(TailFromFirstPoll(sn), expected);
+    ASSERT_EQ(portal->Bookings().size(), 1u);
+    EXPECT_EQ(portal->Bookings()[0].sn, sn);
+
+    const std::string log = Log();
+    std::size_t notYet = 0;
+    for (std::size_t at = log.find("|未放号|"); at != std::string::npos; at = log.find("|未放号|", at + 1))
+        ++notYet;
+    EXPECT_EQ(notYet, 3u);
+    EXPECT_FALSE(boxes.AnyError());
+}
+
+TEST_F(WindowBooking, StopThroughTheBusyQuestion) {
+    const int sn = ListSlotIn(state::kNotReleased);
+    portal->ReleaseAfterPolls(sn, 1000000);
+    Arm();
+    ASSERT_TRUE(WaitFor([&] { return Polls(sn) >= 2; }));
+
+    const std::string busy = "系统正忙，可能正在预约或自动预约中，是否中止预约?";
+    boxes.answer = [](const MessageRequest&) { return kIdNo; };
+    Click(window->btnOrder);
+    EXPECT_EQ(boxes.shown.back().text, busy);
+    EXPECT_TRUE(window->tmrOrder->isActive());
+    const int before = Polls(sn);
+    ASSERT_TRUE(WaitFor([&] { return Polls(sn) > before; })) << "No leaves it running";
+
+    boxes.answer = [](const MessageRequest&) { return kIdYes; };
+    Click(window->btnOrder);
+    EXPECT_TRUE(window->stopRequested);
+    const int atStop = Polls(sn);
+    ASSERT_TRUE(WaitForHint(kStopped));
+    EXPECT_EQ(Polls(sn), atStop) << "the stopping tick sends nothing";
+    EXPECT_TRUE(Idle());
+    QTest::qWait(3 * kTestTickMs);
+    EXPECT_EQ(Polls(sn), atStop);
+}
+
+TEST_F(WindowBooking, BookingThatEndsWhileTheBusyQuestionIsOpenLetsTheOrderGoOn) {
+    const int sn = ListSlotIn(state::kNotReleased);
+    portal->ReleaseAfterPolls(sn, 2);
+    Arm();
+    std::vector<std::string> questions;
+    boxes.answer = [&](const MessageRequest& r) {
+        questions.push_back(r.text);
+        if (questions.size() == 1) { // the user hesitates; ticks go on meanwhile
+            EXPECT_TRUE(WaitForHint(kBooked));
+            return kIdYes;
+        }
+        return kIdNo;
+    };
+    Click(window->btnOrder);
+    ASSERT_EQ(questions.size(), 2u);
+    EXPECT_TRUE(StartsWith(questions[1], "预约内容:")) << "read again after Yes: a new order";
+    EXPECT_TRUE(Idle());
+    EXPECT_EQ(boxes.Count(kStopped), 0);
+}
+
+TEST_F(WindowBooking, PatientChosenWhileArmedIsTheOneBooked) {
+    const int sn = ListSlotIn(state::kNotReleased);
+    portal->ReleaseAfterPolls(sn, 3);
+    Arm();
+    const auto buttons = window->rgpUser->findChildren<QRadioButton*>();
+    ASSERT_EQ(buttons.size(), 3);
+    QTest::mouseClick(buttons[1], Qt::LeftButton);
+    ASSERT_EQ(window->rgpUser->ItemIndex(), 1);
+
+    ASSERT_TRUE(WaitForHint(kBooked));
+    const std::string second = std::to_string(account().patients[1].clinicNumber);
+    EXPECT_EQ(Requests("/Action/RegCheck.ashx").back().Param("mid"), second);
+    EXPECT_EQ(Requests("/Action/Register.ashx").back().Param("memberid"), second);
+    ASSERT_EQ(portal->Bookings().size(), 1u);
+    EXPECT_EQ(portal->Bookings()[0].clinicNumber, account().patients[1].clinicNumber);
+}
+
+TEST_F(WindowBooking, RefreshWhileArmedKeepsPollingTheArmedSlot) {
+    const int sn = ListSlotIn(state::kNotReleased);
+    portal->ReleaseAfterPolls(sn, 4);
+    Arm();
+    const std::shared_ptr<const ScheduleSlot> armed = window->orderSlot;
+    ASSERT_TRUE(WaitFor([&] { return Polls(sn) >= 1; }));
+
+    Click(window->btnRefreshData);
+    EXPECT_GT(window->lvLog->RowCount(), 0);
+    EXPECT_EQ(window->lvLog->SelectedIndex(), -1);
+    for (int i = 0; i < window->lvLog->RowCount(); ++i)
+        EXPECT_NE(window->lvLog->SlotAt(i), armed) << "rows are new records";
+    EXPECT_EQ(window->orderSlot, armed);
+
+    ASSERT_TRUE(WaitForHint(kBooked));
+    EXPECT_EQ(Polls(sn), 5);
+    ASSERT_EQ(portal->Bookings().size(), 1u);
+    EXPECT_EQ(portal->Bookings()[0].sn, sn);
+}
+
+// A portal under load: a third of the answers dropped, another third empty.
+class OverloadedPortalBooking : public WindowBooking {
+protected:
+    PortalOptions PortalOptionsOfTest() const override {
+        PortalOptions o = Options();
+        o.seed = 7;
+        o.faults.dropRate = 0.3;
+        o.faults.emptyBodyRate = 0.3;
+        return o;
+    }
+};
+
+TEST_F(OverloadedPortalBooking, PollingGoesOnThroughDroppedAndEmptyAnswers) {
+    // The interactive requests try long enough to get through; each poll stays one attempt.
+    FetchLimits interactive = window->xmlHttp->Limits(FetchMode::Interactive);
+    interactive.attempts = 40;
+    window->xmlHttp->SetLimits(FetchMode::Interactive, interactive);
+
+    const int sn = ListSlotIn(state::kNotReleased);
+    portal->ReleaseAfterPolls(sn, 4);
+    Arm();
+    ASSERT_TRUE(WaitForHint(kBooked)) << ::testing::PrintToString(boxes.Texts());
+    EXPECT_FALSE(boxes.AnyError());
+    EXPECT_NE(Log().find("查询失败，继续自动预约"), std::string::npos) << Log();
+    int faultedPolls = 0;
+    for (const auto& e : Requests("/Action/NumberWater.ashx"))
+        faultedPolls += e.Param("state") == "2" && e.fault != "none";
+    EXPECT_GT(faultedPolls, 0);
+    ASSERT_EQ(portal->Bookings().size(), 1u);
+    EXPECT_EQ(portal->Bookings()[0].sn, sn);
+}
+
+} // namespace
+} // namespace quilora
+
+int main(int argc, char** argv) {
+    quilora::Application app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

@@ -1,0 +1,88 @@
+#include "booking.h"
+
+#include "common/normalise.h"
+#include "common/stamp.h"
+#include "scan/patterns.h"
+#include "scan/tregexpr.h"
+#include "workflow/int32_text.h"
+#include "workflow/number_draw.h"
+
+namespace quilora {
+
+NumberList ReadNumberList(std::string_view answer) {
+    NumberList list;
+    ForEachMatch(pattern::kNumberEntry, answer, [&](const TRegExpr& re) {
+        list.entries.push_back(re.Capture(0));
+        list.numbers.push_back(ParseInt32(re.CaptureView(1)));
+        list.url = re.Capture(2);
+        list.provinceId = ParseInt32(re.CaptureView(3));
+        list.hospitalId = ParseInt32(re.CaptureView(4));
+    });
+    return list;
+}
+
+FormFields ReadRegistrationForm(std::string_view form) {
+    FormFields f;
+    TRegExpr re;
+    re.SetInputString(form);
+    // A single search from the start of the current form text; on a match the
+    // shortening patterns make what follows the match the form text.
+    const auto find = [&re](std::string_view expression, bool shorten, auto&& take) {
+        re.SetExpression(expression);
+        if (!re.Exec())
+            return;
+        take(re.CaptureView(1));
+        if (shorten)
+            re.SetInputString(std::string(re.InputString().substr(re.MatchEnd())));
+    };
+    find(pattern::kFormCertificateType, false, [&](std::string_view g) { f.zhengjiantype = ParseInt32(g); });
+    find(pattern::kFormCertificateNo, false, [&](std::string_view g) { f.zhengjianid = g; });
+    find(pattern::kFormSelectedOption, true, [&](std::string_view g) { f.year = g; });
+    find(pattern::kFormMonth, true, [&](std::string_view g) { f.month = g; });
+    find(pattern::kFormSelectedOption, true, [&](std::string_view g) { f.day = g; });
+    find(pattern::kFormIdentityNo, false, [&](std::string_view g) { f.identityNo = g; });
+    find(pattern::kFormOtherCard, false, [&](std::string_view g) { f.othercard = g; });
+    return f;
+}
+
+RegistrationValues RegistrationFor(const NumberList& list, int number, int memberId, const FormFields& form) {
+    RegistrationValues v;
+    v.id = number;
+    v.url = list.url;
+    v.memberid = memberId;
+    v.provinceid = list.provinceId;
+    v.ghthospitalid = list.hospitalId;
+    v.identityNo = form.identityNo;
+    v.othercard = form.othercard;
+    v.year = form.year;
+    v.month = form.month;
+    v.day = form.day;
+    v.zhengjiantype = form.zhengjiantype;
+    v.zhengjianid = form.zhengjianid;
+    return v;
+}
+
+bool IsBooked(std::string_view answer) {
+    return answer.find("成功") != std::string_view::npos;
+}
+
+std::string RunBooking(const PortalHosts& hosts, const SlotRef& slot, const BookingIo& io) {
+    const std::string numbers = NormalisePage(io.fetch(NumberListAddress(hosts, slot, EpochMillis())));
+    io.log(kNumberListHeading);
+    const NumberList list = ReadNumberList(numbers);
+    for (const std::string& entry : list.entries)
+        io.log(entry);
+    if (list.numbers.empty())
+        return std::string(kNoNumberFreeMessage);
+
+    const int number = list.numbers[DrawIndex(list.numbers.size())];
+    const std::string form =
+        NormalisePage(io.fetch(RegistrationFormAddress(hosts, number, io.memberId(), EpochMillis())));
+    const FormFields fields = ReadRegistrationForm(form);
+
+    const RegistrationValues values = RegistrationFor(list, number, io.memberId(), fields);
+    const std::string answer = NormalisePage(io.fetch(RegistrationAddress(hosts, values, EpochMillis())));
+    return IsBooked(answer) ? std::string(kBookedMessage) : answer;
+}
+
+} // namespace quilora
