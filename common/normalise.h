@@ -10,5 +10,11 @@ std::string ReplaceAll(std::string_view source, std::string_view pattern, std::s
 
 // ASCII letters lower-cased; double quotes, LF, CR and tabs removed.
 std::string NormalisePage(std::string_view page);
+// The same, reusing the buffer of a page the caller no longer needs (no second
+// copy of a large page): NormalisePage(FetchPage(...)).
+std::string NormalisePage(std::string&& page);
+inline std::string NormalisePage(const char* page) {
+    return NormalisePage(std::string_view(page));
+}
 
 } // namespace quilora

@@ -2,6 +2,7 @@
 // The portal's address templates and one typed builder per request. Values are
 // percent-encoded only where they would otherwise change the address, so that
 // ordinary addresses are exactly the templates filled.
+#include <initializer_list>
 #include <string>
 #include <string_view>
 

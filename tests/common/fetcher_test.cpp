@@ -1,0 +1,241 @@
+#include <gtest/gtest.h>
+#include <httplib.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#ifndef _WIN32
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#endif
+
+#include "common/errors.h"
+#include "common/fetcher.h"
+#include "common/gbk.h"
+#include "common/log_target.h"
+
+namespace quilora {
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+class RecordingLog : public LogTarget {
+public:
+    void LogUrl(std::string_view line) override { lines.emplace_back(line); }
+    void BeginWait() override { ++waits, ++depth; }
+    void EndWait() override { --depth; }
+    std::vector<std::string> lines;
+    int waits = 0;
+    int depth = 0;
+};
+
+class FetcherTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        server_.Get("/login", [](const httplib::Request&, httplib::Response& res) {
+            res.set_header("Set-Cookie", "sid=s3cret; Path=/");
+            res.set_content("welcome", "text/html");
+        });
+        server_.Get("/whoami", [](const httplib::Request& req, httplib::Response& res) {
+            res.set_content("cookie=" + req.get_header_value("Cookie"), "text/plain");
+        });
+        server_.Get("/missing", [](const httplib::Request&, httplib::Response& res) {
+            res.status = 404;
+            res.set_content("no such page", "text/html");
+        });
+        server_.Get("/moved",
+                    [](const httplib::Request&, httplib::Response& res) { res.set_redirect("/whoami"); });
+        server_.Get("/flaky", [this](const httplib::Request&, httplib::Response& res) {
+            // Two empty answers, then the page.
+            if (++hits_ > 2)
+                res.set_content("finally", "text/html");
+        });
+        server_.Get("/empty", [this](const httplib::Request&, httplib::Response&) { ++hits_; });
+        server_.Get("/gbk", [](const httplib::Request&, httplib::Response& res) {
+            res.set_content("\xB1\xB1\xBE\xA9\xD0\xAD\xBA\xCD", "text/html"); // 北京协和, no charset
+        });
+        server_.Get("/utf8", [](const httplib::Request&, httplib::Response& res) {
+            res.set_content("北京协和", "text/html; Charset=\"UTF-8\"");
+        });
+        server_.Get("/broken-utf8", [this](const httplib::Request&, httplib::Response& res) {
+            ++hits_;
+            res.set_content("ok\xFF\xFE", "text/html; charset=utf-8");
+        });
+        server_.Get("/stall", [this](const httplib::Request&, httplib::Response& res) {
+            ++hits_;
+            std::unique_lock lock(stallMutex_);
+            stallCv_.wait_for(lock, 10s, [this] { return released_; });
+            res.set_content("too late", "text/plain");
+        });
+        port_ = server_.bind_to_any_port("127.0.0.1");
+        ASSERT_GT(port_, 0);
+        thread_ = std::thread([this] { server_.listen_after_bind(); });
+        client_ = std::make_unique<HttpClient>();
+        client_->SetLimits(FetchMode::Interactive, {200ms, 400ms, 3, 1500ms});
+        client_->SetLimits(FetchMode::Poll, {200ms, 300ms, 1, 300ms});
+        logWindow = &log_;
+    }
+
+    void TearDown() override {
+        logWindow = nullptr;
+        client_.reset(); // closes the kept-alive connection so the server can stop at once
+        {
+            std::lock_guard lock(stallMutex_);
+            released_ = true;
+        }
+        stallCv_.notify_all();
+        server_.stop();
+        thread_.join();
+    }
+
+    std::string Url(const std::string& path) const {
+        return "http://127.0.0.1:" + std::to_string(port_) + path;
+    }
+
+    httplib::Server server_;
+    int port_ = 0;
+    std::thread thread_;
+    std::unique_ptr<HttpClient> client_;
+    RecordingLog log_;
+    std::atomic<int> hits_{0};
+    std::mutex stallMutex_;
+    std::condition_variable stallCv_;
+    bool released_ = false;
+};
+
+TEST_F(FetcherTest, CookiesOfOneAnswerGoWithTheNext) {
+    EXPECT_EQ(FetchPage(*client_, Url("/whoami")), "cookie=");
+    EXPECT_EQ(FetchPage(*client_, Url("/login")), "welcome");
+    EXPECT_EQ(FetchPage(*client_, Url("/whoami")), "cookie=sid=s3cret");
+    // followed redirects carry them too
+    EXPECT_EQ(FetchPage(*client_, Url("/moved")), "cookie=sid=s3cret");
+    // another client of the run has a store of its own
+    HttpClient other;
+    EXPECT_EQ(FetchPage(other, Url("/whoami")), "cookie=");
+}
+
+TEST_F(FetcherTest, ErrorPageWithBodyIsTheAnswer) {
+    EXPECT_EQ(FetchPage(*client_, Url("/missing")), "no such page");
+}
+
+TEST_F(FetcherTest, EmptyBodiesAreRetriedAndLoggedOnce) {
+    EXPECT_EQ(FetchPage(*client_, PortalAddress{Url("/flaky"), "shown-address"}), "finally");
+    EXPECT_EQ(hits_, 3);
+    ASSERT_EQ(log_.lines.size(), 1u);
+    EXPECT_EQ(log_.lines[0], "shown-address");
+    EXPECT_EQ(log_.waits, 1);
+    EXPECT_EQ(log_.depth, 0);
+}
+
+TEST_F(FetcherTest, DecodesByDeclaredCharsetElseGbk) {
+    EXPECT_EQ(FetchPage(*client_, Url("/gbk")), "北京协和");
+    EXPECT_EQ(FetchPage(*client_, Url("/utf8")), "北京协和");
+}
+
+// Each case gives up with FetchError after the bounded attempts, logs its
+// address once and leaves the wait cursor balanced.
+TEST_F(FetcherTest, GivesUpWithinBounds) {
+    struct Case {
+        const char* name;
+        std::string path;
+        FetchMode mode;
+        int expectedHits;
+        std::chrono::milliseconds maxTime;
+    } cases[] = {
+        {"always empty", "/empty", FetchMode::Interactive, 3, 1000ms},
+        {"undecodable", "/broken-utf8", FetchMode::Interactive, 3, 1000ms},
+        {"empty, poll", "/empty", FetchMode::Poll, 1, 500ms},
+        // 3 attempts of 400 ms would pass the 1500 ms budget if it were not kept
+        {"stalled", "/stall", FetchMode::Interactive, 3, 1900ms},
+        {"stalled, poll", "/stall", FetchMode::Poll, 1, 700ms},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        hits_ = 0;
+        log_.lines.clear();
+        const auto start = Clock::now();
+        try {
+            FetchPage(*client_, Url(c.path), c.mode);
+            ADD_FAILURE() << "no error";
+        } catch (const FetchError& e) {
+            EXPECT_NE(std::string(e.what()).find("无法连接到Quilora服务器，请检查网络后重试。"),
+                      std::string::npos);
+        }
+        EXPECT_LT(Clock::now() - start, c.maxTime);
+        EXPECT_EQ(hits_, c.expectedHits);
+        EXPECT_EQ(log_.lines.size(), 1u);
+        EXPECT_EQ(log_.depth, 0);
+    }
+}
+
+TEST_F(FetcherTest, StalledAttemptsShareTheTotalBudget) {
+    client_->SetLimits(FetchMode::Interactive, {200ms, 400ms, 10, 1000ms});
+    const auto start = Clock::now();
+    EXPECT_THROW(FetchPage(*client_, Url("/stall")), FetchError);
+    const auto took = Clock::now() - start;
+    EXPECT_GE(took, 900ms);
+    EXPECT_LT(took, 1400ms);
+    EXPECT_LE(hits_, 3);
+}
+
+#ifndef _WIN32
+// A port that is bound but not listening: every connection is refused.
+class RefusingPort {
+public:
+    RefusingPort() : fd_(socket(AF_INET, SOCK_STREAM, 0)) {
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof addr;
+        bind(fd_, reinterpret_cast<sockaddr*>(&addr), len);
+        getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len);
+        port_ = ntohs(addr.sin_port);
+    }
+    ~RefusingPort() { close(fd_); }
+    RefusingPort(const RefusingPort&) = delete;
+    RefusingPort& operator=(const RefusingPort&) = delete;
+    int port() const { return port_; }
+
+private:
+    int fd_;
+    int port_ = 0;
+};
+
+TEST_F(FetcherTest, RefusedConnectionGivesUpQuickly) {
+    RefusingPort refusing;
+    ASSERT_GT(refusing.port(), 0);
+    const std::string url = "http://127.0.0.1:" + std::to_string(refusing.port()) + "/x";
+    for (const FetchMode mode : {FetchMode::Interactive, FetchMode::Poll}) {
+        log_.lines.clear();
+        const auto start = Clock::now();
+        EXPECT_THROW(FetchPage(*client_, url, mode), FetchError);
+        EXPECT_LT(Clock::now() - start, 1000ms);
+        EXPECT_EQ(log_.lines, std::vector<std::string>{url});
+    }
+    // the client stays usable afterwards
+    EXPECT_EQ(FetchPage(*client_, Url("/login")), "welcome");
+}
+#endif
+
+TEST(FetchLimits, DefaultsKeepInteractiveNearTwentySecondsAndPollNearThree) {
+    const FetchLimits interactive = LimitsFor(FetchMode::Interactive);
+    const FetchLimits poll = LimitsFor(FetchMode::Poll);
+    EXPECT_LE(interactive.totalBudget, 20s);
+    EXPECT_GE(interactive.attempts, 2);
+    EXPECT_EQ(poll.attempts, 1);
+    EXPECT_LE(poll.totalBudget, 3s);
+    EXPECT_LE(poll.attemptTimeout, poll.totalBudget);
+    HttpClient client;
+    EXPECT_EQ(client.Limits(FetchMode::Poll).totalBudget, poll.totalBudget);
+}
+
+} // namespace
+} // namespace quilora

@@ -1,0 +1,77 @@
+#include <gtest/gtest.h>
+
+#include "common/errors.h"
+#include "common/gbk.h"
+#include "common/url_encode.h"
+
+namespace quilora {
+namespace {
+
+// "北京" in GBK, and a character (U+20000) that only GB18030 has.
+const std::string kBeijingGbk = "\xB1\xB1\xBE\xA9";
+const std::string kExtB = "\xF0\xA0\x80\x80";
+
+TEST(GbkLength, CountsOneForAsciiTwoForOthers) {
+    EXPECT_EQ(GbkLength(""), 0u);
+    EXPECT_EQ(GbkLength("abc 123"), 7u);
+    EXPECT_EQ(GbkLength("北京a"), 5u);
+    EXPECT_EQ(GbkLength("é"), 2u);   // two UTF-8 bytes
+    EXPECT_EQ(GbkLength(kExtB), 2u); // four UTF-8 bytes
+}
+
+TEST(TruncateGbk, NeverCutsACharacter) {
+    struct Case {
+        std::string text;
+        std::size_t max;
+        std::string expected;
+    } cases[] = {
+        {"ab北京", 3, "ab"}, // 北 would need 2 more bytes, only 1 left
+        {"ab北京", 4, "ab北"}, {"ab北京", 6, "ab北京"}, {"ab北京", 100, "ab北京"},
+        {"北京", 1, ""},       {"abc", 0, ""},          {"a" + kExtB + "b", 3, "a" + kExtB},
+    };
+    for (const auto& c : cases) {
+        const std::string got = TruncateGbk(c.text, c.max);
+        EXPECT_EQ(got, c.expected) << c.text << " max " << c.max;
+        EXPECT_LE(GbkLength(got), c.max);
+    }
+}
+
+TEST(Charset, RoundTripsGbkAndReadsGbkAsGb18030) {
+    EXPECT_EQ(Utf8ToCharset("北京", "GBK"), kBeijingGbk);
+    for (const char* label : {"GBK", "gbk", "gb2312", "GB18030", ""})
+        EXPECT_EQ(CharsetToUtf8(kBeijingGbk + "abc", label), "北京abc") << label;
+    // Declared GBK, but the page holds a character beyond it.
+    EXPECT_EQ(CharsetToUtf8(Utf8ToCharset(kExtB, "GB18030"), "gbk"), kExtB);
+    EXPECT_EQ(CharsetToUtf8("", "gbk"), "");
+}
+
+TEST(Charset, UndecodableBytesAndUnknownNamesThrow) {
+    EXPECT_THROW(CharsetToUtf8("ok\xFF\xFE", "utf-8"), QuiloraError);
+    EXPECT_THROW(CharsetToUtf8("\xB1", "gbk"), QuiloraError); // cut in the middle of a character
+    EXPECT_THROW(Utf8ToCharset(kExtB, "GBK"), QuiloraError);  // no GBK form
+    EXPECT_THROW(CharsetToUtf8("abc", "no-such-charset"), QuiloraError);
+    EXPECT_FALSE(IsKnownCharset("no-such-charset"));
+    EXPECT_TRUE(IsKnownCharset("GBK"));
+    EXPECT_TRUE(IsKnownCharset("UTF-8"));
+}
+
+TEST(EncodeQueryValue, EncodesOnlyWhatWouldChangeTheAddress) {
+    struct Case {
+        std::string value, charset, expected;
+    } cases[] = {
+        {"a&b c#1", "GBK", "a%26b%20c%231"},
+        {"%+=?", "GBK", "%25%2B%3D%3F"},
+        {"x\ty\r\n\x7F", "GBK", "x%09y%0D%0A%7F"},
+        // left alone: ordinary addresses stay exactly the templates filled
+        {"2011-03-15/x.aspx:'();,~_*!@$", "GBK", "2011-03-15/x.aspx:'();,~_*!@$"},
+        {"复诊", "GBK", "%B8%B4%D5%EF"},
+        {"复诊", "UTF-8", "%E5%A4%8D%E8%AF%8A"},
+        {"a复b诊", "GBK", "a%B8%B4b%D5%EF"},
+        {"", "GBK", ""},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(EncodeQueryValue(c.value, c.charset), c.expected) << c.value;
+}
+
+} // namespace
+} // namespace quilora
