@@ -95,15 +95,24 @@ TEST_F(SettingsTest, ACreatedFileIsForItsOwnerOnly) {
 TEST_F(SettingsTest, ARefusedWriteRaisesUnableToWriteWithTheFullPath) {
     WriteConfig(kSqlite);
     auto w = Start();
-    // A folder in the file's place refuses the write, for root too.
-    ASSERT_TRUE(QFile::remove(QString::fromStdString(Path("Config.ini"))));
-    ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("Config.ini")));
+    // The settings folder becomes a regular file: no one can write below it, root included.
+    const QString folder = dir.path();
+    const QString moved = folder + QStringLiteral("-moved");
+    ASSERT_TRUE(QDir().rename(folder, moved));
+    {
+        QFile blocker(folder);
+        ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    }
+    std::string error;
     try {
         w->SaveSettings();
-        FAIL() << "no error";
     } catch (const QuiloraError& e) {
-        EXPECT_EQ(std::string(e.what()), "Unable to write to " + w->SettingsPath().toStdString());
+        error = e.what();
     }
+    QFile::remove(folder);
+    QDir().rename(moved, folder);
+
+    EXPECT_EQ(error, "Unable to write to " + w->SettingsPath().toStdString());
     EXPECT_EQ(w->SettingsPath().toStdString(), Path("Config.ini"));
 }
 
