@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <charconv>
 #include <climits>
+#include <filesystem>
 #include <string>
 
 #ifndef _WIN32
@@ -26,6 +27,10 @@ constexpr std::size_t kMaxText = 2047;
 bool Load(const std::string& path, CSimpleIniA& ini) {
     ini.SetUnicode(true);
     ini.SetMultiKey(false);
+    // SimpleIni sizes its buffer from the file: a folder would read as an absurd size.
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(path, ec))
+        return false;
     const SI_Error rc = ini.LoadFile(path.c_str());
     return rc >= 0;
 }
@@ -105,6 +110,9 @@ int ProfileFile::ReadInteger(std::string_view section, std::string_view key, int
 void ProfileFile::WriteString(std::string_view section, std::string_view key, std::string_view value) const {
     CSimpleIniA ini;
     const bool existed = Load(path_, ini);
+    std::error_code ec;
+    if (!existed && std::filesystem::exists(path_, ec))
+        RefuseWrite(path_); // a folder or a device, not a settings file
 #ifndef _WIN32
     // The file holds the portal password: a file created here is for its owner only.
     if (!existed) {

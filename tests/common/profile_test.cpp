@@ -90,6 +90,10 @@ TEST(ProfileFile, ARefusedWriteNamesTheFile) {
     } catch (const quilora::QuiloraError& e) {
         EXPECT_EQ(std::string(e.what()), "Unable to write to " + blocker + "/Config.ini");
     }
+    // A folder in the file's place reads as no file and refuses writes.
+    const ProfileFile folder(dir.path().toStdString());
+    EXPECT_EQ(folder.ReadString("Data", "Passwd", "none"), "none");
+    EXPECT_THROW(folder.WriteString("Data", "Passwd", "x"), quilora::QuiloraError);
 }
 
 } // namespace
