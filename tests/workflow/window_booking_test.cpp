@@ -31,6 +31,7 @@
 #include "catalogue/schema.h"
 #include "common/gbk.h"
 #include "portal/demo_portal.h"
+#include "workflow/patients.h"
 #include "workflow/schedule.h"
 
 namespace quilora {
@@ -115,6 +116,7 @@ class WindowBooking : public ::testing::Test {
 protected:
     void SetUp() override { StartPortal(PortalOptionsOfTest()); }
     virtual PortalOptions PortalOptionsOfTest() const { return Options(); }
+    virtual const portal::Account& account() const { return portal->DemoAccount(); }
 
     void StartPortal(PortalOptions options) {
         portal = std::make_unique<DemoPortal>(std::move(options));
@@ -136,8 +138,6 @@ protected:
         window.reset();
         portal.reset();
     }
-
-    const portal::Account& account() const { return portal->DemoAccount(); }
 
     void Click(QPushButton* button) { QTest::mouseClick(button, Qt::LeftButton); }
 
@@ -307,6 +307,7 @@ TEST_F(WindowBooking, WholeRoadOfABooking) {
 }
 
 TEST_F(WindowBooking, WrongPasswordChangesNothing) {
+    Click(window->btnGetUser); // nobody signed in: nothing happens
     SignIn("wrong");
     EXPECT_EQ(boxes.Texts(), std::vector<std::string>{"登录失败"});
     EXPECT_EQ(window->pcl->currentIndex(), 0);
@@ -323,6 +324,37 @@ TEST_F(WindowBooking, WrongPasswordChangesNothing) {
     EXPECT_EQ(window->rgpUser->Count(), 3);
     EXPECT_EQ(window->rgpUser->ItemIndex(), 2);
     EXPECT_EQ(Requests("/UserManage/cyxx.aspx").size(), 1u);
+}
+
+TEST_F(WindowBooking, PatientFetchThatGivesUpKeepsTheCache) {
+    SignIn(account().password);
+    ASSERT_EQ(window->rgpUser->Count(), 3);
+    portal->Stop();
+    Click(window->btnGetUser);
+    ASSERT_TRUE(boxes.AnyError());
+    EXPECT_EQ(window->rgpUser->Count(), 3);
+    EXPECT_EQ(CachedPatients(window->qryTmp, account().cardNumber).size(), 3u);
+}
+
+// An account under which the portal lists no patient.
+class AccountWithoutPatients : public WindowBooking {
+protected:
+    PortalOptions PortalOptionsOfTest() const override {
+        PortalOptions o = Options();
+        o.accounts.push_back(portal::Account{"6201000000000099", "nobody", {}});
+        return o;
+    }
+    const portal::Account& account() const override { return portal->Accounts().back(); }
+};
+
+TEST_F(AccountWithoutPatients, EmptyPatientPageIsFetchedOncePerPress) {
+    SignIn(account().password);
+    EXPECT_EQ(window->loginCardNo, account().cardNumber);
+    EXPECT_EQ(window->rgpUser->Count(), 0);
+    EXPECT_EQ(Requests("/UserManage/cyxx.aspx").size(), 1u);
+    Click(window->btnGetUser);
+    EXPECT_EQ(Requests("/UserManage/cyxx.aspx").size(), 2u);
+    EXPECT_FALSE(boxes.AnyError());
 }
 
 TEST_F(WindowBooking, SuspendedClosedAndFullSlotsAreRefused) {
@@ -518,6 +550,9 @@ TEST_F(OverloadedPortalBooking, PollingGoesOnThroughDroppedAndEmptyAnswers) {
 } // namespace quilora
 
 int main(int argc, char** argv) {
+    // Test discovery runs the binary without ctest's environment.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
     quilora::Application app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
