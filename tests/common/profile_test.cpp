@@ -36,8 +36,9 @@ TEST(ProfileInteger, ReadsDecimalAndBothHexadecimalForms) {
         SCOPED_TRACE(c.text);
         int out = 0;
         EXPECT_EQ(quilora::ParseProfileInteger(c.text, out), c.ok);
-        if (c.ok)
+        if (c.ok) {
             EXPECT_EQ(out, c.value);
+        }
     }
 }
 
