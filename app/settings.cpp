@@ -9,30 +9,6 @@
 #include "app/tmain.h"
 
 namespace quilora {
-namespace {
-
-std::string ReadHost(const ProfileFile& profile, const char* key, const std::string& def) {
-    std::string value = profile.ReadString(kSettingsSection, key, def);
-    while (!value.empty() && value.back() == '/')
-        value.pop_back();
-    return value.empty() ? def : value;
-}
-
-} // namespace
-
-std::string ReadCardNo(const ProfileFile& profile) {
-    return profile.ReadString(kSettingsSection, "CardNo", "");
-}
-
-PortalHosts ReadPortalHosts(const ProfileFile& profile) {
-    PortalHosts hosts;
-    hosts.portalUrl = ReadHost(profile, "PortalUrl", hosts.portalUrl);
-    hosts.scriptUrl = ReadHost(profile, "ScriptUrl", hosts.scriptUrl);
-    const std::string charset = profile.ReadString(kSettingsSection, "PortalCharset", "");
-    if (!charset.empty())
-        hosts.charset = charset;
-    return hosts;
-}
 
 QString TMain::SettingsPath() const {
     return QDir::toNativeSeparators(QDir(settingsDir_).filePath(QString::fromLatin1(kSettingsFileName)));

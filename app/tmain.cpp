@@ -67,8 +67,7 @@ void TMain::FormCreate() {
     // 7-8: relative SQLite paths are taken from the folder of Config.ini
     ADOC.SetOnOpened(&catalogue::ApplySchemaIfEmpty);
     try {
-        ADOC.SetConnectionString(profile.ReadString(kSettingsSection, "Connect", kDefaultConnect),
-                                 settingsDir_.toStdString());
+        ADOC.SetConnectionString(ReadConnect(profile), settingsDir_.toStdString());
         ADOC.Open();
     } catch (const std::exception&) {
         throw QuiloraError("连接数据库失败！");

@@ -7,15 +7,20 @@
 #include <string_view>
 
 #include "common/fetcher.h"
+#include "common/profile.h"
 
 namespace quilora {
 
 struct PortalHosts {
     std::string portalUrl = "http://www.quilora.com";      // main host, no trailing slash
     std::string scriptUrl = "http://www.quilora.com:8010"; // script host
-    std::string charset = "GBK";                            // charset of query values
+    std::string charset = "GBK";                           // charset of query values
     std::string HomeAddress() const { return portalUrl + "/"; }
 };
+
+// "PortalUrl", "ScriptUrl" and "PortalCharset" of Config.ini; a missing or
+// empty value keeps the default, a trailing slash is dropped. Never written.
+PortalHosts ReadPortalHosts(const ProfileFile& profile);
 
 // The slot fields that the number list and the poll send back.
 struct SlotRef {
@@ -45,15 +50,17 @@ struct RegistrationValues {
 
 namespace address {
 // Path-and-query templates, exactly as the portal expects them.
-inline constexpr std::string_view kSignIn = "/Action/CardLogin.ashx?cardnumber=%s&password=%s&d=%s&url=/UserManage/";
+inline constexpr std::string_view kSignIn =
+    "/Action/CardLogin.ashx?cardnumber=%s&password=%s&d=%s&url=/UserManage/";
 inline constexpr std::string_view kPatients = "/UserManage/cyxx.aspx?d=";
 inline constexpr std::string_view kDoctorPage = "/Doctor.aspx?id=%d&doctid=%d&d=%s";
 inline constexpr std::string_view kNumberList =
     "/Action/NumberWater.ashx?sn=%d&date=%s&timeid=%d&type=%d&weekid=%d&url=%s&state=4&d=%s";
 inline constexpr std::string_view kRegistrationForm = "/Action/RegCheck.ashx?id=%d&mid=%d&d=%s";
 inline constexpr std::string_view kRegistration =
-    "/Action/Register.ashx?up=0&cardup=1&id=%d&url=%s&memberid=%d&provinceid=%d&ghthospitalid=%d&IdentityNo=%s"
-    "&clinicCardNo=%s&othercard=%s&year=%s&month=%s&day=%s&zhengjiantype=%d&zhengjianid=%s&d=%s";
+    "/Action/Register.ashx?up=0&cardup=1&id=%d&url=%s&memberid=%d&provinceid=%d&ghthospitalid=%d"
+    "&IdentityNo=%s&clinicCardNo=%s&othercard=%s&year=%s&month=%s&day=%s&zhengjiantype=%d&zhengjianid=%s"
+    "&d=%s";
 inline constexpr std::string_view kSlotPoll =
     "/Action/NumberWater.ashx?sn=%d&date=%s&timeid=%d&type=%d&weekid=%d&url=%s&state=%d&d=%s";
 inline constexpr std::string_view kCityScript = "/js/City.js";

@@ -21,9 +21,17 @@ start)
     [ "$(id -u)" -eq 0 ] && chown postgres:postgres "$dir"
     as_owner "$bin/initdb" -D "$dir" -A trust -U postgres -E UTF8 --locale=C.UTF-8 >/dev/null
   fi
-  if ! as_owner "$bin/pg_ctl" -D "$dir" status >/dev/null 2>&1; then
+  if as_owner "$bin/pg_ctl" -D "$dir" status >/dev/null 2>&1; then
+    port=$(cat "$dir/quilora.port")
+  else
+    # Another server may hold the port: take the next free one.
+    for _ in $(seq 20); do
+      (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null || break
+      port=$((port + 1))
+    done
     as_owner "$bin/pg_ctl" -D "$dir" -l "$dir/server.log" -w -t 60 \
       -o "-c listen_addresses=127.0.0.1 -p $port -k $dir -c fsync=off -c synchronous_commit=off" start >/dev/null
+    echo "$port" > "$dir/quilora.port"
   fi
   psql=("$bin/psql" -h 127.0.0.1 -p "$port" -U postgres -v ON_ERROR_STOP=1 -q)
   if ! "${psql[@]}" -d postgres -tAc "select 1 from pg_database where datname='quilora'" | grep -q 1; then
