@@ -26,10 +26,9 @@
 #include "app/radio_group.h"
 #include "app/schedule_list.h"
 #include "app/tmain.h"
-#include "catalogue/crawler.h"
-#include "catalogue/schema.h"
 #include "common/normalise.h"
 #include "portal/demo_portal.h"
+#include "support/crawled_catalogue.h"
 #include "workflow/booking.h"
 #include "workflow/slot_poll.h"
 
@@ -63,21 +62,7 @@ Stats Summarise(std::vector<double> v) {
 }
 
 void Crawl(const portal::DemoPortal& source, const QString& dir) {
-    HttpClient http;
-    PortalHosts hosts;
-    hosts.portalUrl = source.BaseUrl();
-    hosts.scriptUrl = source.ScriptUrl();
-    db::Connection c(QStringLiteral("bench_crawl"));
-    c.SetOnOpened(catalogue::ApplySchemaIfEmpty);
-    c.SetConnectionString("Provider=SQLite;Data Source=cat.db", dir.toStdString());
-    c.Open();
-    db::Query q(c);
-    db::Command cmd(c);
-    catalogue::Crawler crawler(http, hosts, c, q, cmd);
-    for (auto kind : {catalogue::CrawlKind::Cities, catalogue::CrawlKind::Hospitals,
-                      catalogue::CrawlKind::Departments, catalogue::CrawlKind::Doctors})
-        crawler.Run(kind);
-    c.Close();
+    test::CrawlIntoSqlite(source, dir.toStdString(), "cat.db");
 }
 
 void Choose(QComboBox* box, int tag) {

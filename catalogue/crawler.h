@@ -19,6 +19,9 @@
 namespace quilora::catalogue {
 
 enum class CrawlKind { Cities, Hospitals, Departments, Doctors };
+// A full rebuild, in the order the later crawls need: their work lists come from the earlier tables.
+inline constexpr CrawlKind kAllCrawls[] = {CrawlKind::Cities, CrawlKind::Hospitals, CrawlKind::Departments,
+                                           CrawlKind::Doctors};
 
 // "cities", "hospitals", "departments", "doctors".
 std::string_view CrawlName(CrawlKind kind);

@@ -28,8 +28,8 @@ using quilora::catalogue::CrawlKind;
 
 std::vector<CrawlKind> KindsOf(const std::string& what) {
     if (what == "all")
-        return {CrawlKind::Cities, CrawlKind::Hospitals, CrawlKind::Departments, CrawlKind::Doctors};
-    for (CrawlKind k : {CrawlKind::Cities, CrawlKind::Hospitals, CrawlKind::Departments, CrawlKind::Doctors})
+        return {std::begin(quilora::catalogue::kAllCrawls), std::end(quilora::catalogue::kAllCrawls)};
+    for (CrawlKind k : quilora::catalogue::kAllCrawls)
         if (quilora::catalogue::CrawlName(k) == what)
             return {k};
     return {};

@@ -16,6 +16,7 @@ namespace {
 
 using catalogue::Crawler;
 using catalogue::CrawlKind;
+using catalogue::kAllCrawls;
 
 portal::PortalOptions DemoOptions() {
     portal::PortalOptions o;
@@ -32,7 +33,7 @@ PortalHosts HostsOf(const portal::DemoPortal& p) {
 }
 
 void CrawlAll(Crawler& crawler) {
-    for (CrawlKind k : {CrawlKind::Cities, CrawlKind::Hospitals, CrawlKind::Departments, CrawlKind::Doctors})
+    for (CrawlKind k : kAllCrawls)
         crawler.Run(k);
 }
 

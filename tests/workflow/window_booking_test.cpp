@@ -31,6 +31,7 @@
 #include "catalogue/schema.h"
 #include "common/gbk.h"
 #include "portal/demo_portal.h"
+#include "support/crawled_catalogue.h"
 #include "workflow/patients.h"
 #include "workflow/schedule.h"
 
@@ -61,21 +62,7 @@ const QString& CrawledCatalogue() {
         const QString file = dir.filePath(QStringLiteral("template.db"));
         DemoPortal source(Options());
         source.Start();
-        HttpClient http;
-        PortalHosts hosts;
-        hosts.portalUrl = source.BaseUrl();
-        hosts.scriptUrl = source.ScriptUrl();
-        db::Connection c(QStringLiteral("crawl_template"));
-        c.SetOnOpened(catalogue::ApplySchemaIfEmpty);
-        c.SetConnectionString("Provider=SQLite;Data Source=template.db", dir.path().toStdString());
-        c.Open();
-        db::Query q(c);
-        db::Command cmd(c);
-        catalogue::Crawler crawler(http, hosts, c, q, cmd);
-        for (auto kind : {catalogue::CrawlKind::Cities, catalogue::CrawlKind::Hospitals,
-                          catalogue::CrawlKind::Departments, catalogue::CrawlKind::Doctors})
-            crawler.Run(kind);
-        c.Close();
+        test::CrawlIntoSqlite(source, dir.path().toStdString(), "template.db");
         return file;
     }();
     return path;
@@ -548,12 +535,3 @@ TEST_F(OverloadedPortalBooking, PollingGoesOnThroughDroppedAndEmptyAnswers) {
 
 } // namespace
 } // namespace quilora
-
-int main(int argc, char** argv) {
-    // Test discovery runs the binary without ctest's environment.
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    quilora::Application app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}
