@@ -17,6 +17,7 @@
 #include <fstream>
 #include <map>
 #include <random>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -114,6 +115,8 @@ RunResult MeasureReleases(int latencyMs, int releases) {
         for (const auto& s : portal.SlotsOf(d.id))
             if (s.state == portal::state::kNotReleased)
                 pending.emplace_back(d, s);
+    if (pending.empty())
+        throw std::runtime_error("the portal has no slot to release");
     if (int(pending.size()) < releases)
         std::fprintf(stderr, "only %zu slots to release\n", pending.size());
 
@@ -122,6 +125,8 @@ RunResult MeasureReleases(int latencyMs, int releases) {
     for (int i = 0; i < releases && i < int(pending.size()); ++i) {
         const auto& [doctor, slot] = pending[std::size_t(i)];
         const portal::Hospital* hospital = portal.GetCatalogue().FindHospital(doctor.hospitalId);
+        if (!hospital)
+            throw std::runtime_error("no hospital " + std::to_string(doctor.hospitalId));
         Choose(window.cbxArea, hospital->cityId);
         Choose(window.cbxHospital, doctor.hospitalId);
         Choose(window.cbxClass, doctor.departmentId);
@@ -190,6 +195,8 @@ void MeasureClientTime() {
     portal::DemoPortal portal(o);
     portal.Start();
     const auto open = portal.FindSlot(portal::state::kOpen);
+    if (!open)
+        throw std::runtime_error("the portal has no open slot");
     HttpClient http;
     PortalHosts hosts;
     hosts.portalUrl = portal.BaseUrl();
@@ -242,21 +249,26 @@ int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     Application app(argc, argv);
     const int releases = argc > 1 ? std::max(1, std::atoi(argv[1])) : 50;
-    MeasureClientTime();
-    for (const int latency : {0, 30}) {
-        const RunResult r = MeasureReleases(latency, releases);
-        const Stats total = Summarise(r.releaseToRegister);
-        const Stats chain = Summarise(r.pollToRegister);
-        const Stats rtt = Summarise(r.roundTrip);
-        const double floor = 400.0 + 4.0 * rtt.mean;
-        std::printf(
-            "added latency %2d ms, %zu releases (%d missed): release -> Register p50 %.0f ms, p95 %.0f ms, "
-            "max %.0f ms, mean %.0f ms\n",
-            latency, r.releaseToRegister.size(), r.missed, total.p50, total.p95, total.max, total.mean);
-        std::printf(
-            "    opening poll -> Register p50 %.0f ms, max %.0f ms; one poll round trip mean %.1f ms; "
-            "floor (400 ms average wait + 4 round trips) %.0f ms; mean above floor %.0f ms\n",
-            chain.p50, chain.max, rtt.mean, floor, total.mean - floor);
+    try {
+        MeasureClientTime();
+        for (const int latency : {0, 30}) {
+            const RunResult r = MeasureReleases(latency, releases);
+            const Stats total = Summarise(r.releaseToRegister);
+            const Stats chain = Summarise(r.pollToRegister);
+            const Stats rtt = Summarise(r.roundTrip);
+            const double floor = 400.0 + 4.0 * rtt.mean;
+            std::printf("added latency %2d ms, %zu releases (%d missed): release -> Register p50 %.0f ms, "
+                        "p95 %.0f ms, max %.0f ms, mean %.0f ms\n",
+                        latency, r.releaseToRegister.size(), r.missed, total.p50, total.p95, total.max,
+                        total.mean);
+            std::printf(
+                "    opening poll -> Register p50 %.0f ms, max %.0f ms; one poll round trip mean %.1f "
+                "ms; floor (400 ms average wait + 4 round trips) %.0f ms; mean above floor %.0f ms\n",
+                chain.p50, chain.max, rtt.mean, floor, total.mean - floor);
+        }
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "quilora_bench_booking: %s\n", e.what());
+        return 1;
     }
     return 0;
 }

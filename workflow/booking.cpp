@@ -9,9 +9,11 @@
 
 namespace quilora {
 
-NumberList ReadNumberList(std::string_view answer) {
+NumberList ReadNumberList(std::string_view answer, const std::function<void(std::string_view)>& onEntry) {
     NumberList list;
     ForEachMatch(pattern::kNumberEntry, answer, [&](const TRegExpr& re) {
+        if (onEntry)
+            onEntry(re.CaptureView(0));
         list.entries.push_back(re.Capture(0));
         list.numbers.push_back(ParseInt32(re.CaptureView(1)));
         list.url = re.Capture(2);
@@ -69,9 +71,7 @@ bool IsBooked(std::string_view answer) {
 std::string RunBooking(const PortalHosts& hosts, const SlotRef& slot, const BookingIo& io) {
     const std::string numbers = NormalisePage(io.fetch(NumberListAddress(hosts, slot, EpochMillis())));
     io.log(kNumberListHeading);
-    const NumberList list = ReadNumberList(numbers);
-    for (const std::string& entry : list.entries)
-        io.log(entry);
+    const NumberList list = ReadNumberList(numbers, io.log);
     if (list.numbers.empty())
         return std::string(kNoNumberFreeMessage);
 

@@ -25,7 +25,10 @@ struct NumberList {
 };
 
 // The normalised number list answer; a number outside 32 bits throws ConversionError.
-NumberList ReadNumberList(std::string_view answer);
+// onEntry, when given, sees each whole entry before its numbers are read, so
+// that the log shows the entry an error came from.
+NumberList ReadNumberList(std::string_view answer,
+                          const std::function<void(std::string_view)>& onEntry = nullptr);
 
 // The selected values of the normalised registration form; the defaults stand
 // for what the form lacks.

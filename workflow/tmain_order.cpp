@@ -25,16 +25,20 @@ void AppendLine(QPlainTextEdit& memo, std::string_view line) {
     memo.appendPlainText(QString::fromUtf8(line.data(), static_cast<qsizetype>(line.size())));
 }
 
-// Lowers the flag however the scope is left.
+// Lowers the flag however the scope is left, unless told to keep it.
 class LowerOnExit {
 public:
-    explicit LowerOnExit(bool& flag) : flag_(flag) {}
-    ~LowerOnExit() { flag_ = false; }
+    explicit LowerOnExit(bool& flag) : flag_(&flag) {}
+    ~LowerOnExit() {
+        if (flag_)
+            *flag_ = false;
+    }
     LowerOnExit(const LowerOnExit&) = delete;
     LowerOnExit& operator=(const LowerOnExit&) = delete;
+    void Keep() { flag_ = nullptr; }
 
 private:
-    bool& flag_;
+    bool* flag_;
 };
 
 std::string Fill(std::string_view tmpl, std::initializer_list<std::string_view> values) {
@@ -109,13 +113,17 @@ void TMain::btnOrderClick() {
 
     orderBusy = true;
     if (slot->state == 4) {
-        BookSlot(*slot);
-    } else if (slot->state == 2 && AskConfirm("此预约还未到放号时间，是否开始自动预约?\r\n"
-                                              "自动预约系统将在开始放号之后最短的时间内帮你自动预约。",
-                                              false, 1) == kIdYes) {
+        BookSlot(*slot); // lowers orderBusy itself
+        return;
+    }
+    // Only an armed auto-booking keeps the flag: a refusal, another state or an
+    // error out of the question must not leave every later order "busy".
+    LowerOnExit lower(orderBusy);
+    if (slot->state == 2 && AskConfirm("此预约还未到放号时间，是否开始自动预约?\r\n"
+                                       "自动预约系统将在开始放号之后最短的时间内帮你自动预约。",
+                                       false, 1) == kIdYes) {
         tmrOrder->start();
-    } else {
-        orderBusy = false;
+        lower.Keep();
     }
 }
 
@@ -130,16 +138,19 @@ void TMain::tmrOrderTimer() {
     }
     const std::shared_ptr<const ScheduleSlot> slot = orderSlot;
 
-    // One short attempt per tick: a busy or silent portal costs a line, not the auto-booking.
+    // One short attempt per tick: a busy or silent portal costs a line, not the
+    // auto-booking. Reading the answer is inside too: an error report here would
+    // open while the timer still runs, and every tick would stack another.
     std::string answer;
+    PollAnswer kind = PollAnswer::Unexpected;
     try {
         answer = NormalisePage(FetchPage(
             *xmlHttp, SlotPollAddress(portal, slot->Ref(), slot->state, EpochMillis()), FetchMode::Poll));
+        kind = ReadPollAnswer(answer);
     } catch (const std::exception& e) {
         AppendLine(*mmo, FailedPollLine(e.what()));
         return;
     }
-    const PollAnswer kind = ReadPollAnswer(answer);
     AppendLine(*mmo, PollLogLine(answer, kind));
     if (kind != PollAnswer::Opened)
         return;

@@ -179,6 +179,18 @@ TEST(RunBooking, NoFreeNumberSendsNothingMore) {
     EXPECT_EQ(portal.log.back(), kNumberListHeading);
 }
 
+TEST(RunBooking, EntryWithAnOversizedNumberIsLoggedBeforeTheError) {
+    const std::string bad = "onclick=guahaodiv('2147483648','ghsnb',2,1002,'08:10')>";
+    CannedPortal portal;
+    portal.answers = {{"/Action/NumberWater.ashx", List(Entry(101, "GhSnA", 1, 1001, "08:00")) + bad}};
+    EXPECT_THROW(RunBooking(kHosts, kSlot, portal.Io()), ConversionError);
+    EXPECT_EQ(portal.asked.size(), 1u);
+    ASSERT_EQ(portal.log.size(), 4u);
+    EXPECT_EQ(portal.log[1], kNumberListHeading);
+    EXPECT_EQ(portal.log[2], "onclick=guahaodiv('101','ghsna',1,1001,'08:00')>");
+    EXPECT_EQ(portal.log[3], bad);
+}
+
 TEST(RunBooking, PatientIsReadAsEachRequestIsBuilt) {
     CannedPortal portal;
     portal.answers = {{"/Action/NumberWater.ashx", kThreeNumbers},

@@ -14,6 +14,7 @@
 #include <QTest>
 #include <QTimer>
 #include <algorithm>
+#include <chrono>
 #include <fstream>
 #include <functional>
 #include <map>
@@ -29,7 +30,9 @@
 #include "app/tmain.h"
 #include "catalogue/crawler.h"
 #include "catalogue/schema.h"
+#include "common/errors.h"
 #include "common/gbk.h"
+#include "common/profile.h"
 #include "portal/demo_portal.h"
 #include "support/crawled_catalogue.h"
 #include "workflow/patients.h"
@@ -73,9 +76,13 @@ struct Boxes {
     std::vector<MessageRequest> shown;
     // Answers questions; Yes unless a test says otherwise.
     std::function<int(const MessageRequest&)> answer = [](const MessageRequest&) { return kIdYes; };
+    // Sees every box while it is open, before it is answered.
+    std::function<void(const MessageRequest&)> watch;
 
     int Respond(const MessageRequest& r) {
         shown.push_back(r);
+        if (watch)
+            watch(r);
         if ((r.flags & kMbButtonMask) == kMbOk)
             return kIdOk;
         return answer(r);
@@ -200,6 +207,20 @@ protected:
     bool WaitForHint(const std::string& text) {
         return WaitFor([&] { return boxes.Count(text) > 0; });
     }
+    // Interactive requests give up at once (a stopped portal refuses at once).
+    void FailFast() {
+        FetchLimits l = window->xmlHttp->Limits(FetchMode::Interactive);
+        l.attempts = 1;
+        l.connectTimeout = l.attemptTimeout = l.totalBudget = std::chrono::milliseconds(1000);
+        window->xmlHttp->SetLimits(FetchMode::Interactive, l);
+    }
+    std::string SavedPassword() const {
+        return ProfileFile(window->SettingsPath().toStdString()).ReadString("Data", "Passwd", "");
+    }
+    QByteArray SettingsBytes() const {
+        QFile file(window->SettingsPath());
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
     bool Idle() const {
         return !window->orderBusy && !window->tmrOrder->isActive() && !window->stopRequested;
     }
@@ -244,10 +265,12 @@ TEST_F(WindowBooking, WholeRoadOfABooking) {
     EXPECT_EQ(window->rgpUser->Caption(1), "liming"); // as the normalised page wrote it
     EXPECT_EQ(window->rgpUser->Tag(2), account().patients[2].clinicNumber);
 
-    // A second sign-in serves the patients from TUser.
+    // A second sign-in reloads the list from TUser, without a request.
+    window->rgpUser->SetItemIndex(2);
     window->ActivatePage(0);
     SignIn(account().password);
     EXPECT_EQ(window->rgpUser->Count(), 3);
+    EXPECT_EQ(window->rgpUser->ItemIndex(), 0);
     EXPECT_EQ(Requests("/UserManage/cyxx.aspx").size(), 1u);
 
     const auto open = portal->FindSlot(state::kOpen);
@@ -275,14 +298,13 @@ TEST_F(WindowBooking, WholeRoadOfABooking) {
     window->lvLog->SelectRow(RowOf(open->slot.sn));
     Click(window->btnOrder);
     ASSERT_GE(boxes.shown.size(), 2u) << ::testing::PrintToString(boxes.Texts());
-    const std::string& question = boxes.shown[boxes.shown.size() - 2].text;
-    EXPECT_NE(question.find("就诊人:张晓燕"), std::string::npos) << question;
-    EXPECT_NE(question.find("时间：" + open->slot.date + " " + ExpectedCells(open->slot)[3]),
-              std::string::npos);
-    const std::string doctorLine = "医生:" + TruncateGbk(SelectedText(*window->cbxDoctor), 30) + " (" +
-                                   TruncateGbk(SelectedText(*window->cbxHospital), 50) + ")";
-    EXPECT_NE(question.find(doctorLine), std::string::npos) << question;
-    EXPECT_NE(question.find("门诊类型:" + ExpectedCells(open->slot)[2]), std::string::npos);
+    const MessageRequest& question = boxes.shown[boxes.shown.size() - 2];
+    EXPECT_EQ(question.text, "预约内容:\r\n就诊人:张晓燕\r\n时间：" + open->slot.date + " " +
+                                 ExpectedCells(open->slot)[3] +
+                                 "\r\n医生:" + TruncateGbk(SelectedText(*window->cbxDoctor), 30) + " (" +
+                                 TruncateGbk(SelectedText(*window->cbxHospital), 50) +
+                                 ")\r\n门诊类型:" + ExpectedCells(open->slot)[2] + "\r\n\r\n确定要预约吗?");
+    EXPECT_EQ(question.flags, kMbYesNo | kMbIconQuestion);
     EXPECT_EQ(boxes.shown.back().text, kBooked);
     EXPECT_TRUE(Idle());
 
@@ -311,6 +333,16 @@ TEST_F(WindowBooking, WrongPasswordChangesNothing) {
     EXPECT_EQ(window->rgpUser->Count(), 3);
     EXPECT_EQ(window->rgpUser->ItemIndex(), 2);
     EXPECT_EQ(Requests("/UserManage/cyxx.aspx").size(), 1u);
+
+    // The password is saved on every press, before the request: a refused
+    // sign-in and one that never reaches the portal keep it too.
+    EXPECT_EQ(SavedPassword(), "wrong");
+    portal->Stop();
+    FailFast();
+    SignIn("typed offline");
+    EXPECT_TRUE(boxes.AnyError());
+    EXPECT_EQ(SavedPassword(), "typed offline");
+    EXPECT_EQ(window->loginCardNo, account().cardNumber);
 }
 
 TEST_F(WindowBooking, PatientFetchThatGivesUpKeepsTheCache) {
@@ -361,6 +393,87 @@ TEST_F(WindowBooking, SuspendedClosedAndFullSlotsAreRefused) {
     EXPECT_TRUE(Requests("/Action/NumberWater.ashx").empty());
 }
 
+TEST_F(WindowBooking, OrderNeedsASignInAPatientAndARow) {
+    Click(window->btnOrder); // nobody signed in: nothing at all
+    EXPECT_TRUE(boxes.shown.empty());
+
+    ListSlotIn(state::kOpen);
+    const auto noPatient = [this] { window->rgpUser->SetItemIndex(-1); };
+    const auto noRow = [this] {
+        window->rgpUser->SetItemIndex(0);
+        window->lvLog->SelectRow(-1);
+    };
+    const std::pair<std::function<void()>, std::string> cases[] = {
+        {noPatient, "请先选择就诊人！\r\n如无法选择就诊人，请主动获取就诊人！"},
+        {noRow, "请先选择预约内容！"},
+    };
+    for (const auto& [unselect, message] : cases) {
+        SCOPED_TRACE(message);
+        unselect();
+        boxes.shown.clear();
+        Click(window->btnOrder);
+        ASSERT_EQ(boxes.Texts(), std::vector<std::string>{message});
+        EXPECT_EQ(boxes.shown[0].flags, kMbOk | kMbIconInformation);
+        EXPECT_TRUE(Idle());
+        EXPECT_EQ(window->orderSlot, nullptr);
+    }
+    EXPECT_TRUE(Requests("/Action/NumberWater.ashx").empty());
+}
+
+TEST_F(WindowBooking, RefreshChecksItsListsThenSortsByDate) {
+    Click(window->btnRefreshData); // nobody signed in: nothing at all
+    EXPECT_TRUE(boxes.shown.empty());
+    EXPECT_TRUE(Requests("/Doctor.aspx").empty());
+
+    SignIn(account().password);
+    const auto open = portal->FindSlot(state::kOpen);
+    ASSERT_TRUE(open);
+    ShowSchedule(open->doctor);
+    ScheduleList& list = *window->lvLog;
+    const int rows = list.RowCount();
+    ASSERT_GT(rows, 1);
+    const auto firstDate = [&] { return list.CellText(0, 0); };
+    const auto lastDate = [&] { return list.CellText(rows - 1, 0); };
+    ASSERT_LT(firstDate(), lastDate()) << "the doctor's slots span several days";
+
+    // A refresh sorts by date ascending whatever sort was in force; the next
+    // click on the date header then sorts descending.
+    list.SortByColumn(0);
+    ASSERT_GT(firstDate(), lastDate());
+    list.SortByColumn(3);
+    Click(window->btnRefreshData);
+    EXPECT_LT(firstDate(), lastDate());
+    list.SortByColumn(0);
+    EXPECT_GT(firstDate(), lastDate());
+
+    // A list without a usable choice: its hint, nothing saved or requested, the rows stay.
+    struct Case {
+        QComboBox* box;
+        std::string message;
+    } cases[] = {
+        {window->cbxArea, "请选择城市!"},
+        {window->cbxHospital, "请选择医院!"},
+        {window->cbxClass, "请选择科室!"},
+        {window->cbxDoctor, "请选择医生!"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.message);
+        ShowSchedule(open->doctor);
+        if (c.box == window->cbxArea)
+            Choose(window->cbxArea, 0); // a province heading
+        else
+            SelectItem(*c.box, -1);
+        const QByteArray settings = SettingsBytes();
+        const std::size_t pages = Requests("/Doctor.aspx").size();
+        boxes.shown.clear();
+        Click(window->btnRefreshData);
+        EXPECT_EQ(boxes.Texts(), std::vector<std::string>{c.message});
+        EXPECT_EQ(SettingsBytes(), settings);
+        EXPECT_EQ(Requests("/Doctor.aspx").size(), pages);
+        EXPECT_EQ(list.RowCount(), rows);
+    }
+}
+
 TEST_F(WindowBooking, UnknownStateIsConfirmedThenNothingHappens) {
     ListSlotIn(state::kOpen);
     ScheduleSlot odd = *window->lvLog->SlotAt(0);
@@ -393,6 +506,107 @@ TEST_F(WindowBooking, DecliningAutoBookingLeavesNothingRunning) {
     EXPECT_TRUE(Idle());
     QTest::qWait(3 * kTestTickMs);
     EXPECT_TRUE(Requests("/Action/NumberWater.ashx").empty());
+}
+
+// Ticks run by the test alone: what each tick does, and the state the window
+// is in while the tick's message box is open.
+TEST_F(WindowBooking, EachTickOfAnAutoBooking) {
+    const int sn = ListSlotIn(state::kNotReleased);
+    portal->ReleaseAfterPolls(sn, 1000000);
+    window->tmrOrder->setInterval(3600 * 1000); // no tick but the test's own
+    struct Seen {
+        bool timer, busy, stop;
+    };
+    std::map<std::string, Seen> seen;
+    boxes.watch = [&](const MessageRequest& r) {
+        seen[r.text] = {window->tmrOrder->isActive(), window->orderBusy, window->stopRequested};
+    };
+
+    Arm();
+    window->tmrOrderTimer(); // not yet released: nothing changes
+    EXPECT_EQ(Polls(sn), 1);
+    EXPECT_TRUE(window->tmrOrder->isActive() && window->orderBusy && !window->stopRequested);
+
+    Click(window->btnOrder); // Yes to the busy question: stop pending
+    EXPECT_TRUE(window->stopRequested && window->orderBusy && window->tmrOrder->isActive());
+    window->tmrOrderTimer(); // stops, without a poll
+    EXPECT_EQ(Polls(sn), 1);
+    ASSERT_EQ(boxes.Count(kStopped), 1);
+    EXPECT_FALSE(seen[kStopped].timer || seen[kStopped].busy || seen[kStopped].stop);
+    EXPECT_TRUE(Idle());
+
+    Arm();
+    portal->ReleaseAt(sn, std::chrono::system_clock::now());
+    portal->ClearRequestLog();
+    window->tmrOrderTimer(); // opens: the booking runs inside this very tick
+    ASSERT_EQ(boxes.Count(kBooked), 1) << ::testing::PrintToString(boxes.Texts());
+    EXPECT_FALSE(seen[kBooked].timer || seen[kBooked].busy || seen[kBooked].stop);
+    EXPECT_EQ(TailFromFirstPoll(sn),
+              (std::vector<std::string>{"/Action/NumberWater.ashx 2", "/Action/NumberWater.ashx 4",
+                                        "/Action/RegCheck.ashx", "/Action/Register.ashx"}));
+    EXPECT_TRUE(Idle());
+}
+
+// However an order ends without arming, nothing stays busy: the next order
+// is met by the confirmation, not by the busy question.
+TEST_F(WindowBooking, EveryWayOutOfAnOrderLeavesNothingBusy) {
+    const std::string autoQuestion = "此预约还未到放号时间，是否开始自动预约?\r\n"
+                                     "自动预约系统将在开始放号之后最短的时间内帮你自动预约。";
+    const std::string noNumber = "对不起，此预约已没有可选的预约号，未能预约。";
+    const auto listAs = [this](int listed, int shownAs) {
+        ListSlotIn(listed);
+        ScheduleSlot slot = *window->lvLog->SlotAt(window->lvLog->SelectedIndex());
+        slot.state = shownAs;
+        window->lvLog->Clear();
+        window->lvLog->AddRow(std::make_shared<const ScheduleSlot>(slot), ScheduleRowCells(slot));
+        window->lvLog->SelectRow(0);
+    };
+    const auto nextOrderIsConfirmed = [this] {
+        boxes.shown.clear();
+        boxes.answer = [](const MessageRequest&) { return kIdNo; };
+        Click(window->btnOrder);
+        ASSERT_EQ(boxes.shown.size(), 1u);
+        EXPECT_TRUE(StartsWith(boxes.shown[0].text, "预约内容:"));
+        boxes.answer = [](const MessageRequest&) { return kIdYes; };
+    };
+
+    {
+        SCOPED_TRACE("a full slot still listed as open: no number to book");
+        listAs(state::kFull, state::kOpen);
+        boxes.shown.clear();
+        Click(window->btnOrder);
+        EXPECT_EQ(boxes.shown.back().text, noNumber);
+        EXPECT_TRUE(Idle());
+        EXPECT_TRUE(Requests("/Action/RegCheck.ashx").empty());
+        const std::string log = Log();
+        EXPECT_EQ(log.substr(log.rfind('\n') + 1), "可选预约号:");
+        nextOrderIsConfirmed();
+    }
+    {
+        SCOPED_TRACE("an error out of the auto-booking question");
+        ListSlotIn(state::kNotReleased);
+        boxes.answer = [&](const MessageRequest& r) -> int {
+            if (r.text == autoQuestion)
+                throw QuiloraError("the question failed");
+            return kIdYes;
+        };
+        Click(window->btnOrder);
+        EXPECT_TRUE(boxes.AnyError());
+        EXPECT_TRUE(Idle());
+        nextOrderIsConfirmed();
+    }
+    {
+        SCOPED_TRACE("a booking whose request fails");
+        ListSlotIn(state::kOpen);
+        portal->Stop();
+        FailFast();
+        boxes.shown.clear();
+        Click(window->btnOrder);
+        EXPECT_TRUE(boxes.AnyError());
+        EXPECT_EQ(boxes.Count(kBooked), 0);
+        EXPECT_TRUE(Idle());
+        nextOrderIsConfirmed();
+    }
 }
 
 TEST_F(WindowBooking, AutoBookingBooksInTheTickThatSeesTheSlotOpen) {
