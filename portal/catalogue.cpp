@@ -315,7 +315,8 @@ std::vector<Slot> Catalogue::SlotsOf(int doctorId) const {
             // Some numbers already gone, always at least two left.
             const int taken = int((h >> 8) % std::uint64_t(slot.numberCount - 1));
             for (int k = 0; k < taken; ++k)
-                slot.initiallyTaken |= 1u << ((k * 3 + int(h >> 16)) % slot.numberCount);
+                slot.initiallyTaken |=
+                    1u << ((std::uint64_t(k) * 3 + (h >> 16)) % std::uint64_t(slot.numberCount));
         }
         slots.push_back(std::move(slot));
     }

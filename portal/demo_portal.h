@@ -68,7 +68,7 @@ public:
     // Indexes of the numbers of a slot still free now.
     std::vector<int> FreeNumbers(int sn) const;
     // A not-yet-released slot: the first `polls` number-list requests answer
-    // "|未放号|", the next one opens it (0 opens it at the next request).
+    // "|未放号|", the next one opens it (0: never by polls).
     void ReleaseAfterPolls(int sn, int polls);
     void ReleaseAt(int sn, std::chrono::system_clock::time_point when);
     int PollsOf(int sn) const;
