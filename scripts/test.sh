@@ -12,7 +12,8 @@ build=${BUILD_DIR:-build}
 cmake -S . -B "$build" -G Ninja ${CMAKE_ARGS:-} >/dev/null
 cmake --build "$build" -j2
 
-export QUILORA_PG_DIR=${QUILORA_PG_DIR:-/tmp/quilora-pg-$(id -u)}
+# One server per checkout, so that two checkouts never share a test database.
+export QUILORA_PG_DIR=${QUILORA_PG_DIR:-/tmp/quilora-pg-$(id -u)-$(pwd | md5sum | cut -c1-8)}
 if odbc=$(bash scripts/pg-test-server.sh start); then
   export QUILORA_TEST_ODBC="$odbc"
   trap 'bash scripts/pg-test-server.sh stop' EXIT
