@@ -1,6 +1,8 @@
 #include "catalogue/crawler.h"
 
 #include <charconv>
+#include <cstdint>
+#include <utility>
 
 #include "common/errors.h"
 #include "common/normalise.h"
@@ -9,15 +11,6 @@
 
 namespace quilora::catalogue {
 namespace {
-
-// The shared list patterns need one byte between the brackets, so an empty
-// "city:[]" or "hospital:[]" would run on and swallow the next entry's list.
-// These read such a list as empty and leave the next entry to the next match.
-constexpr std::string_view kProvinceOrEmpty = R"({name:(.+?),id:(\d+),city:\[(.*?)\]})";
-constexpr std::string_view kCityHospitalsOrEmpty = R"({pid:(\d+),cid:(\d+),hospital:\[(.*?)\]})";
-// Likewise a doctor without a title: the shared pattern would drop the doctor
-// or take the next doctor's link as the title.
-constexpr std::string_view kDoctorOrNoTitle = R"(href=doctor\.aspx\?doctid=(\d+)>(.*?)&nbsp;(.*?)</a>)";
 
 constexpr std::string_view kCityInsert =
     "Insert into TCity (CityID, FatherID, CityName, LevelIndex) values(?, ?, ?, ?)";
@@ -51,7 +44,9 @@ std::string_view CrawlName(CrawlKind kind) {
 }
 
 long long DigitsValue(std::string_view digits) {
-    long long value = 0;
+    // The catalogue's identifiers are 32-bit: a wider one would be stored by a
+    // lenient database and then break every list that reads it back.
+    std::int32_t value = 0;
     const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
     if (digits.empty() || ec != std::errc() || end != digits.data() + digits.size())
         throw QuiloraError("门户返回的编号无效: " + std::string(digits));
@@ -87,11 +82,11 @@ void Crawler::Advanced(CrawlKind kind, std::size_t done, std::size_t total, std:
 
 CrawlResult Crawler::Cities() {
     Started(CrawlKind::Cities, 1);
-    const std::string page = Fetch(http_, CityScriptAddress(hosts_));
+    std::string page = Fetch(http_, CityScriptAddress(hosts_));
     CrawlResult result{1, 0, {}};
     db::Transaction tx(connection_);
     Execute("Delete from TCity", {}, result);
-    ForEachMatch(kProvinceOrEmpty, page, [&](const TRegExpr& province) {
+    ForEachMatch(pattern::kProvinceOrEmpty, std::move(page), [&](const TRegExpr& province) {
         const long long provinceId = Id(province, 2);
         Execute(kCityInsert, {provinceId, 0LL, province.Capture(1), 0LL}, result);
         ++result.rows;
@@ -107,11 +102,11 @@ CrawlResult Crawler::Cities() {
 
 CrawlResult Crawler::Hospitals() {
     Started(CrawlKind::Hospitals, 1);
-    const std::string page = Fetch(http_, HospitalScriptAddress(hosts_));
+    std::string page = Fetch(http_, HospitalScriptAddress(hosts_));
     CrawlResult result{1, 0, {}};
     db::Transaction tx(connection_);
     Execute("Delete from THospital", {}, result);
-    ForEachMatch(kCityHospitalsOrEmpty, page, [&](const TRegExpr& city) {
+    ForEachMatch(pattern::kCityHospitalsOrEmpty, std::move(page), [&](const TRegExpr& city) {
         const long long provinceId = Id(city, 1);
         const long long cityId = Id(city, 2);
         ForEachMatch(pattern::kHospital, city.CaptureView(3), [&](const TRegExpr& hospital) {
@@ -133,9 +128,9 @@ CrawlResult Crawler::Departments() {
     Started(CrawlKind::Departments, total);
     for (; !query_.Eof(); query_.Next()) {
         const int hospitalId = query_.FieldAsInteger("HospitalID");
-        const std::string page = Fetch(http_, DepartmentsAddress(hosts_, hospitalId));
+        std::string page = Fetch(http_, DepartmentsAddress(hosts_, hospitalId));
         ++result.pages;
-        ForEachMatch(pattern::kDepartment, page, [&](const TRegExpr& dept) {
+        ForEachMatch(pattern::kDepartment, std::move(page), [&](const TRegExpr& dept) {
             Execute(kDepartmentInsert, {Id(dept, 1), static_cast<long long>(hospitalId), dept.Capture(2)},
                     result);
             ++result.rows;
@@ -171,9 +166,9 @@ CrawlResult Crawler::Doctors() {
 
     for (; !query_.Eof(); query_.Next()) {
         const int classId = query_.FieldAsInteger("ClassID");
-        const std::string page = Fetch(http_, DoctorsAddress(hosts_, classId));
+        std::string page = Fetch(http_, DoctorsAddress(hosts_, classId));
         ++result.pages;
-        ForEachMatch(kDoctorOrNoTitle, page, [&](const TRegExpr& doctor) {
+        ForEachMatch(pattern::kDoctorOrNoTitle, std::move(page), [&](const TRegExpr& doctor) {
             batch.emplace_back(Id(doctor, 1));
             batch.emplace_back(static_cast<long long>(classId));
             batch.emplace_back(doctor.Capture(2));

@@ -77,7 +77,8 @@ private:
     std::function<void(std::size_t)> batchObserver_;
 };
 
-// The value of an identifier captured as digits; QuiloraError when it does not fit.
+// The value of an identifier captured as digits; QuiloraError when it does not
+// fit the catalogue's 32-bit integer columns.
 long long DigitsValue(std::string_view digits);
 
 // The multi-row doctor insert for `rows` rows, four bound values each.

@@ -19,6 +19,16 @@ inline constexpr std::string_view kDepartment = R"(onclick=setdept\('(\d+)','(.+
 // Doctor page of one department: 1 doctor id, 2 doctor name (may be empty), 3 title.
 inline constexpr std::string_view kDoctor = R"(href=doctor\.aspx\?doctid=(\d+)>(.*?)&nbsp;(.+?)</a>)";
 
+// What the crawler reads with in place of kProvince, kCityHospitals and
+// kDoctor. Those need one byte in their last lazy group, so an empty
+// "city:[]" or "hospital:[]" list, or a doctor without a title, runs on into
+// the next entry and swallows it. These let that group be empty; wherever it
+// holds text they give exactly the matches and groups of the stored pattern.
+inline constexpr std::string_view kProvinceOrEmpty = R"({name:(.+?),id:(\d+),city:\[(.*?)\]})";
+inline constexpr std::string_view kCityHospitalsOrEmpty = R"({pid:(\d+),cid:(\d+),hospital:\[(.*?)\]})";
+inline constexpr std::string_view kDoctorOrNoTitle =
+    R"(href=doctor\.aspx\?doctid=(\d+)>(.*?)&nbsp;(.*?)</a>)";
+
 // Patient page with every blank removed: 1 UserName, 2 Guanxi, 3 Sex,
 // 4 Birthday, 5 UserID, 6 CardNo. 273 bytes in GBK.
 inline constexpr std::string_view kPatient =

@@ -292,12 +292,19 @@ TEST_F(CrawlerSqlite, ACrawlThatFailsHalfWayLeavesThePreviousTable) {
     }
 }
 
+// The lists read identifiers back as 32-bit integers: a wider one must not get in.
 TEST_F(CrawlerSqlite, AnIdentifierTooLongForAnIntegerFailsTheCrawlAndKeepsTheTable) {
     ScriptedPortal portal;
     db.command.Execute("Insert into TCity (CityID, FatherID, CityName, LevelIndex) values(9, 0, 'old', 0)");
-    portal.Serve("/js/City.js", "{Name:\"A\",Id:1,City:[{CityName:\"a1\",Id:99999999999999999999}]}");
-    EXPECT_THROW(MakeCrawler(portal.Hosts()).Cities(), QuiloraError);
-    EXPECT_EQ(CityRows(db.connection), (Rows{{"9", "0", "old", "0"}}));
+    for (const char* id : {"99999999999999999999", "2147483648"}) {
+        SCOPED_TRACE(id);
+        portal.Serve("/js/City.js", std::string("{Name:\"A\",Id:1,City:[{CityName:\"a1\",Id:") + id + "}]}");
+        EXPECT_THROW(MakeCrawler(portal.Hosts()).Cities(), QuiloraError);
+        EXPECT_EQ(CityRows(db.connection), (Rows{{"9", "0", "old", "0"}}));
+    }
+    portal.Serve("/js/City.js", "{Name:\"A\",Id:1,City:[{CityName:\"a1\",Id:2147483647}]}");
+    MakeCrawler(portal.Hosts()).Cities();
+    EXPECT_EQ(CityRows(db.connection), (Rows{{"1", "0", "a", "0"}, {"2147483647", "1", "a1", "1"}}));
 }
 
 } // namespace
