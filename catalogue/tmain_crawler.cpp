@@ -1,4 +1,5 @@
 // The maintenance page: rebuilds the catalogue tables from the portal.
+#include <QLayout>
 #include <QProgressBar>
 #include <QStatusBar>
 #include <chrono>
@@ -44,7 +45,8 @@ QString UnitText(CrawlKind kind) {
 // is dispatched while a crawl runs.
 class StatusBarProgress : public catalogue::CrawlProgress {
 public:
-    explicit StatusBarProgress(QMainWindow& window) : bar_(*window.statusBar()) {
+    explicit StatusBarProgress(QMainWindow& window)
+        : window_(window), bar_(*window.statusBar()), barWasHidden_(bar_.isHidden()) {
         progress_ = bar_.findChild<QProgressBar*>(QStringLiteral("crawlProgress"));
         if (!progress_) {
             progress_ = new QProgressBar(&bar_);
@@ -52,11 +54,19 @@ public:
             progress_->setMaximumWidth(240);
             bar_.addPermanentWidget(progress_);
         }
+        // A new status bar is shown and placed by queued events, which the
+        // crawl never lets run: show and place it now, or it stays invisible.
+        bar_.show();
+        Relayout();
     }
     ~StatusBarProgress() override {
         progress_->hide();
         bar_.clearMessage();
-        bar_.repaint();
+        if (barWasHidden_) {
+            bar_.hide();
+            Relayout();
+        }
+        window_.repaint();
     }
     StatusBarProgress(const StatusBarProgress&) = delete;
     StatusBarProgress& operator=(const StatusBarProgress&) = delete;
@@ -64,7 +74,10 @@ public:
     void Started(CrawlKind kind, std::size_t pages) override {
         progress_->setRange(0, static_cast<int>(pages));
         progress_->setValue(0);
-        progress_->show();
+        if (progress_->isHidden()) {
+            progress_->show();
+            Relayout();
+        }
         Show(kind, 0, pages, 0, true);
     }
 
@@ -88,7 +101,17 @@ private:
         bar_.repaint();
     }
 
+    // Geometry now, without waiting for the layout request event.
+    void Relayout() {
+        if (QLayout* l = bar_.layout())
+            l->activate();
+        if (QLayout* l = window_.layout())
+            l->activate();
+    }
+
+    QMainWindow& window_;
     QStatusBar& bar_;
+    const bool barWasHidden_;
     QProgressBar* progress_ = nullptr; // owned by the status bar
     std::chrono::steady_clock::time_point lastPaint_{};
 };

@@ -41,10 +41,16 @@ public:
     StatusAtEachRequest(const StatusAtEachRequest&) = delete;
     StatusAtEachRequest& operator=(const StatusAtEachRequest&) = delete;
     void LogUrl(std::string_view line) override {
-        seen.push_back(w_.statusBar()->currentMessage());
+        const QStatusBar* status = w_.statusBar();
+        seen.push_back(status->currentMessage());
+        // On screen, not merely set: nothing runs the queued show and layout events.
+        const auto* bar = status->findChild<QProgressBar*>(QStringLiteral("crawlProgress"));
+        if (!status->isVisible() || status->height() <= 0 || !bar || !bar->isVisible() || bar->width() <= 0)
+            ++offScreen;
         w_.LogUrl(line);
     }
     QStringList seen;
+    int offScreen = 0;
 
 private:
     TMain& w_;
@@ -69,6 +75,8 @@ protected:
 
 TEST_F(CrawlButtons, TheFourButtonsFillTheCatalogueLoggingEachAddressWithoutRunningTheEventLoop) {
     auto w = StartOn(portal.BaseUrl(), portal.ScriptUrl());
+    w->show();
+    QCoreApplication::processEvents();
     const auto& cat = portal.GetCatalogue();
     w->mmo->clear();
 
@@ -99,6 +107,7 @@ TEST_F(CrawlButtons, TheFourButtonsFillTheCatalogueLoggingEachAddressWithoutRunn
 
     // The progress was on show while the pages were read, and is gone now.
     ASSERT_EQ(status.seen.size(), lines.size());
+    EXPECT_EQ(status.offScreen, 0);
     EXPECT_TRUE(status.seen[2].startsWith(QStringLiteral("获取科室: 医院 0/%1").arg(cat.Hospitals().size())))
         << status.seen[2].toStdString();
     EXPECT_TRUE(status.seen.back().startsWith(QStringLiteral("获取医生: 科室 ")))
