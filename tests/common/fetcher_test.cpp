@@ -29,10 +29,14 @@ using Clock = std::chrono::steady_clock;
 
 class RecordingLog : public LogTarget {
 public:
-    void LogUrl(std::string_view line) override { lines.emplace_back(line); }
+    void LogUrl(std::string_view line) override {
+        lines.emplace_back(line);
+        ++logged;
+    }
     void BeginWait() override { ++waits, ++depth; }
     void EndWait() override { --depth; }
     std::vector<std::string> lines;
+    std::atomic<int> logged{0}; // read by the server thread
     int waits = 0;
     int depth = 0;
 };
@@ -54,6 +58,8 @@ protected:
         server_.Get("/moved",
                     [](const httplib::Request&, httplib::Response& res) { res.set_redirect("/whoami"); });
         server_.Get("/flaky", [this](const httplib::Request&, httplib::Response& res) {
+            if (hits_ == 0)
+                loggedAtFirstRequest_ = log_.logged.load();
             // Two empty answers, then the page.
             if (++hits_ > 2)
                 res.set_content("finally", "text/html");
@@ -106,6 +112,7 @@ protected:
     std::unique_ptr<HttpClient> client_;
     RecordingLog log_;
     std::atomic<int> hits_{0};
+    std::atomic<int> loggedAtFirstRequest_{-1};
     std::mutex stallMutex_;
     std::condition_variable stallCv_;
     bool released_ = false;
@@ -129,6 +136,7 @@ TEST_F(FetcherTest, ErrorPageWithBodyIsTheAnswer) {
 TEST_F(FetcherTest, EmptyBodiesAreRetriedAndLoggedOnce) {
     EXPECT_EQ(FetchPage(*client_, PortalAddress{Url("/flaky"), "shown-address"}), "finally");
     EXPECT_EQ(hits_, 3);
+    EXPECT_EQ(loggedAtFirstRequest_, 1) << "the address must be in the log before the first request";
     ASSERT_EQ(log_.lines.size(), 1u);
     EXPECT_EQ(log_.lines[0], "shown-address");
     EXPECT_EQ(log_.waits, 1);
