@@ -16,6 +16,15 @@ void CheckIndex(const QComboBox& box, int index) {
         throw QuiloraError("List index out of bounds (" + std::to_string(index) + ")");
 }
 
+// QComboBox selects the first entry added to an empty list by itself; here
+// only SelectItem selects, so a fill that fails half-way leaves no selection.
+void AddItem(QComboBox& box, const QString& text, const QVariant& data) {
+    const bool none = box.currentIndex() < 0;
+    box.addItem(text, data);
+    if (none)
+        box.setCurrentIndex(-1);
+}
+
 } // namespace
 
 void ComboBoxSink::Clear() {
@@ -35,11 +44,11 @@ void ComboBoxSink::Select(int index) {
 }
 
 void AddTaggedItem(QComboBox& box, const std::string& text, int tag) {
-    box.addItem(QString::fromStdString(text), tag);
+    AddItem(box, QString::fromStdString(text), tag);
 }
 
 void AddTextItem(QComboBox& box, const std::string& text, const std::string& id) {
-    box.addItem(QString::fromStdString(text), QVariant::fromValue(TStringObject{id}));
+    AddItem(box, QString::fromStdString(text), QVariant::fromValue(TStringObject{id}));
 }
 
 void SelectItem(QComboBox& box, int index) {

@@ -61,7 +61,7 @@ template <class W> W* Named(W* widget, const char* name) {
 
 QPushButton* Button(const QString& caption, const char* name, QWidget* parent) {
     auto* button = Named(new QPushButton(caption, parent), name);
-    button->setAccessibleName(caption.trimmed());
+    button->setAccessibleName(caption);
     button->setAutoDefault(false);
     return button;
 }
@@ -129,6 +129,8 @@ void TMain::BuildWidgets() {
     edtUserID->setAccessibleName(QStringLiteral("用户卡号"));
     edtPasswd = Named(new QLineEdit(gbxLogin), "edtPasswd");
     edtPasswd->setEchoMode(QLineEdit::Password);
+    // One "*" per character, whatever the style's own mask character is.
+    edtPasswd->setStyleSheet(QStringLiteral("QLineEdit { lineedit-password-character: 42; }"));
     btnLogin = Button(QStringLiteral("登入"), "btnLogin", gbxLogin);
 
     auto* form = new QGridLayout(gbxLogin);

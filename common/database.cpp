@@ -74,6 +74,18 @@ std::string FieldValue(const std::vector<Field>& fields, std::string_view key) {
     return {};
 }
 
+// An ODBC attribute value in braces; a closing brace inside is doubled.
+std::string OdbcBraced(std::string_view value) {
+    std::string out = "{";
+    for (const char c : value) {
+        out += c;
+        if (c == '}')
+            out += '}';
+    }
+    out += '}';
+    return out;
+}
+
 bool StartsWith(std::string_view s, std::string_view prefix) {
     return s.substr(0, prefix.size()) == prefix;
 }
@@ -158,7 +170,7 @@ ConnectionSpec TranslateConnectionString(std::string_view ado, const std::filesy
         if (const auto uid = FieldValue(fields, "user id"); !uid.empty())
             odbc += "UID=" + uid + ";";
         if (const auto pwd = FieldValue(fields, "password"); !pwd.empty())
-            odbc += "PWD={" + pwd + "};";
+            odbc += "PWD=" + OdbcBraced(pwd) + ";";
         spec.driver = QStringLiteral("QODBC");
         spec.databaseName = QString::fromStdString(odbc);
         return spec;
@@ -202,8 +214,15 @@ void Connection::Open() {
         QSqlDatabase::removeDatabase(name_);
         Fail(e);
     }
-    if (onOpened_)
+    if (!onOpened_)
+        return;
+    try {
         onOpened_(*this);
+    } catch (...) {
+        // Half prepared is not open: the next use opens and prepares again.
+        Close();
+        throw;
+    }
 }
 
 void Connection::EnsureOpen() {

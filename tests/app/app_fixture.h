@@ -44,7 +44,7 @@ protected:
     }
 
     // The real schema; user types 1, 31, 5 and card types "1", "A-2", "a-2".
-    void CreateCatalogue(const std::string& extraSql = "") const {
+    void CreateCatalogue(const std::vector<std::string>& extraSql = {}) const {
         db::Connection c(QStringLiteral("fixture"));
         c.SetConnectionString("Provider=SQLite;Data Source=cat.db", dir.path().toStdString());
         c.SetOnOpened(&catalogue::ApplySchemaIfEmpty);
@@ -58,8 +58,8 @@ protected:
         for (const auto& [id, name] : std::vector<std::pair<std::string, std::string>>{
                  {"1", "就诊卡"}, {"A-2", "医保卡"}, {"a-2", "身份证"}})
             cmd.Execute("Insert Into TUserTypeCard (UserTypeID, UserTypeName) Values (?, ?)", {id, name});
-        if (!extraSql.empty())
-            cmd.Execute(extraSql);
+        for (const std::string& sql : extraSql)
+            cmd.Execute(sql);
         c.Close();
     }
 

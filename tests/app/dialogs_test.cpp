@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QFile>
+#include <QLibraryInfo>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
@@ -188,6 +190,20 @@ TEST(MessageBox, ShowsTheIconButtonsAndDefaultButtonThatTheFlagsName) {
         });
         EXPECT_EQ(answer, c.answer);
     }
+}
+
+TEST(MessageBox, ButtonsSpeakChineseWhereQtHasItsChineseTexts) {
+    const QString texts =
+        QLibraryInfo::path(QLibraryInfo::TranslationsPath) + QStringLiteral("/qtbase_zh_CN.qm");
+    if (!QFile::exists(texts))
+        GTEST_SKIP() << "no " << texts.toStdString();
+    AnswerRealBox({"确定吗？", "确认", 35}, [](QMessageBox& box) {
+        EXPECT_TRUE(box.button(QMessageBox::Yes)->text().contains(QStringLiteral("是")))
+            << box.button(QMessageBox::Yes)->text().toStdString();
+        EXPECT_TRUE(box.button(QMessageBox::No)->text().contains(QStringLiteral("否")));
+        EXPECT_EQ(box.button(QMessageBox::Cancel)->text(), QStringLiteral("取消"));
+        box.button(QMessageBox::No)->click();
+    });
 }
 
 } // namespace

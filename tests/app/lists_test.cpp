@@ -38,6 +38,23 @@ ScheduleList& Filled(ScheduleList& list) {
 
 using Texts = std::vector<std::string>;
 
+TEST(ScheduleList, ShowsItsFiveColumnsAtTheirWidthsAsAReadOnlyRowList) {
+    ScheduleList list;
+    const struct {
+        const char* caption;
+        int width;
+    } columns[] = {{"日期", 120}, {"时间段", 50}, {"门诊类型", 100}, {"星期", 100}, {"状态", 278}};
+    ASSERT_EQ(list.columnCount(), static_cast<int>(std::size(columns)));
+    for (int i = 0; i < list.columnCount(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(list.headerItem()->text(i).toStdString(), columns[i].caption);
+        EXPECT_EQ(list.columnWidth(i), columns[i].width);
+    }
+    EXPECT_EQ(list.selectionBehavior(), QAbstractItemView::SelectRows);
+    EXPECT_EQ(list.editTriggers(), QAbstractItemView::NoEditTriggers);
+    EXPECT_FALSE(list.rootIsDecorated());
+}
+
 TEST(ScheduleList, HeaderClicksSortAscendingThenToggleWithEmptyTextsLast) {
     ScheduleList list;
     Filled(list);
@@ -167,6 +184,10 @@ TEST(ComboSink, EntriesCarryTagsOrIdentifierTextsAndCodeSelectsSilently) {
 
     sink.Clear();
     EXPECT_EQ(sink.Count(), 0);
+    EXPECT_FALSE(HasSelection(box));
+    // Adding to an empty list selects nothing: only Select does.
+    sink.AddInteger("上海", 20);
+    sink.AddText("就诊卡", "1");
     EXPECT_FALSE(HasSelection(box));
 }
 

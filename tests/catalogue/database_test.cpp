@@ -58,6 +58,9 @@ TEST(ConnectionString, TranslatesEachForm) {
         {"Provider=SQLNCLI11;Data Source=dbhost,1433;Initial Catalog=Q;User ID=u;Password=p;w", "QODBC",
          "Driver={FreeTDS};Server=dbhost;Port=1433;TDS_Version=7.3;ClientCharset=UTF-8;Database=Q;UID=u;PWD={"
          "p};"},
+        // A closing brace in the password must not end the braced value.
+        {"Provider=MSOLEDBSQL;Data Source=h;User ID=sa;Password=a}b;c", "QODBC",
+         "Driver={FreeTDS};Server=h;TDS_Version=7.3;ClientCharset=UTF-8;UID=sa;PWD={a}}b};"},
         {"Driver={PostgreSQL Unicode};Server=127.0.0.1;Port=5432;Database=q", "QODBC",
          "Driver={PostgreSQL Unicode};Server=127.0.0.1;Port=5432;Database=q"},
         {"DSN=quilora", "QODBC", "DSN=quilora"},
@@ -112,6 +115,24 @@ TEST(SqliteCatalogue, UnreachableFileFailsAndALaterUseReopens) {
     EXPECT_EQ(q.RecordCount(), 3u);
 }
 
+TEST(SqliteCatalogue, AFileThatCannotTakeItsSchemaIsNotLeftOpen) {
+    QTemporaryDir dir;
+    Connection c;
+    int prepared = 0;
+    c.SetOnOpened([&](Connection& opened) {
+        if (++prepared == 1)
+            throw DatabaseError("disk I/O error");
+        catalogue::ApplySchemaIfEmpty(opened);
+    });
+    c.SetConnectionString("Provider=SQLite;Data Source=cat.db", dir.path().toStdString());
+    EXPECT_THROW(c.Open(), DatabaseError);
+    EXPECT_FALSE(c.IsOpen());
+    Query q(c);
+    OpenQuery(q, "Select * From TUserTypeArea"); // opens and prepares again
+    EXPECT_EQ(prepared, 2);
+    EXPECT_EQ(q.RecordCount(), 2u);
+}
+
 // The same behaviour on every backend the machine offers.
 class CatalogueBackend : public ::testing::TestWithParam<std::string> {
 protected:
@@ -152,6 +173,15 @@ TEST_P(CatalogueBackend, FillComboKeepsTheRowAndSelectsTheFirstEntry) {
     EXPECT_EQ(list.selected, 0);
     for (const auto& e : list.entries)
         EXPECT_EQ(e.tag, 0) << e.text;
+
+    // A NULL text reads as empty text.
+    cmd.Execute("Insert into TCity (CityID, FatherID, CityName, LevelIndex) values(?, ?, ?, ?)",
+                {40LL, 1LL, SqlValue{}, 1LL});
+    OpenQuery(q, "Select * From TCity Where CityID = 40");
+    FillCombo(q, "CityName", "CityID", list);
+    ASSERT_EQ(list.Count(), 1);
+    EXPECT_EQ(list.entries[0].text, "");
+    EXPECT_EQ(list.entries[0].tag, 40);
 
     OpenQuery(q, "Select * From TCity Where FatherID = 99");
     FillCombo(q, "CityName", "CityID", list);

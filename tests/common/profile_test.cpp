@@ -3,10 +3,12 @@
 
 #include <fstream>
 #include <sys/stat.h>
+#include <vector>
 
 #include <QTemporaryDir>
 
 #include "common/errors.h"
+#include "common/installation.h"
 #include "common/profile.h"
 
 using quilora::ProfileFile;
@@ -51,6 +53,31 @@ TEST(ProfileFile, MissingFileAndKeysGiveTheDefaults) {
     EXPECT_EQ(bad.ReadInteger("Data", "AreaID", 5), 5);
     EXPECT_EQ(bad.ReadInteger("Data", "HospitalID", 0), 31);
     EXPECT_EQ(bad.ReadInteger("Other", "HospitalID", 0), 0);
+}
+
+TEST(ProfileFile, WithoutAFileTheCatalogueIsTheDefaultServerAndNoCardNumber) {
+    QTemporaryDir dir;
+    const ProfileFile ini(dir.path().toStdString() + "/Config.ini");
+    EXPECT_EQ(quilora::ReadCardNo(ini), "");
+    const std::string connect = quilora::ReadConnect(ini);
+    std::vector<std::string> fields;
+    for (std::size_t from = 0, semi = 0; semi != std::string::npos; from = semi + 1) {
+        semi = connect.find(';', from);
+        fields.push_back(connect.substr(from, semi == std::string::npos ? semi : semi - from));
+    }
+    ASSERT_EQ(fields.size(), 6u) << connect;
+    EXPECT_EQ(fields[0], "Provider=SQLOLEDB.1");
+    EXPECT_EQ(fields[1].rfind("Password=", 0), 0u);
+    EXPECT_EQ(fields[1].size(), std::string("Password=").size() + 1); // one character
+    EXPECT_EQ(fields[2], "Persist Security Info=True");
+    EXPECT_EQ(fields[3], "User ID=sa");
+    EXPECT_EQ(fields[4], "Initial Catalog=QUILORA");
+    EXPECT_EQ(fields[5].rfind("Data Source=", 0), 0u);
+    const std::string source = fields[5].substr(std::string("Data Source=").size());
+    const auto slash = source.find('\\');
+    ASSERT_NE(slash, std::string::npos) << "host\\instance: " << source;
+    EXPECT_GT(slash, 0u);
+    EXPECT_LT(slash + 1, source.size());
 }
 
 TEST(ProfileFile, KeepsCommasAndOtherKeysAndCutsLongTexts) {
