@@ -8,6 +8,7 @@
 #include "app/dialogs.h"
 #include "app/tmain.h"
 #include "catalogue/crawler.h"
+#include "common/errors.h"
 #include "common/stamp.h"
 
 namespace quilora {
@@ -117,6 +118,9 @@ private:
 };
 
 void Crawl(TMain& w, CrawlKind kind) {
+    // A start-up that failed before creating the HTTP client left none.
+    if (!w.xmlHttp)
+        throw QuiloraError("网络组件初始化失败。");
     StatusBarProgress progress(w);
     catalogue::Crawler crawler(*w.xmlHttp, w.portal, w.ADOC, w.qryTmp, w.cmd);
     crawler.SetProgress(&progress);

@@ -146,6 +146,15 @@ TEST_F(CrawlButtons, APortalThatStopsAnsweringIsReportedAndTheTableKeepsItsRows)
     EXPECT_EQ(HospitalRows(w->ADOC), hospitals);
 }
 
+TEST_F(CrawlButtons, WithoutAnHttpClientACrawlIsAnErrorNotACrash) {
+    auto w = StartOn(portal.BaseUrl(), portal.ScriptUrl());
+    w->xmlHttp.reset(); // as a start-up that failed before creating it leaves the window
+    w->btnGetData->click();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].flags, kMbIconError | kMbOk);
+    EXPECT_TRUE(portal.RequestLog().empty());
+}
+
 TEST_F(CrawlButtons, TheTestButtonShowsAFreshStampInAPlainBox) {
     auto w = StartOn(portal.BaseUrl(), portal.ScriptUrl());
     const long long before = std::stoll(EpochMillis());
