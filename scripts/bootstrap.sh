@@ -9,7 +9,7 @@ packages=(
   libcpp-httplib-dev libssl-dev zlib1g-dev libbrotli-dev libcli11-dev
   unixodbc unixodbc-dev odbc-postgresql tdsodbc postgresql
   libgtest-dev libgmock-dev googletest libbenchmark-dev
-  fonts-wqy-zenhei xdg-utils
+  fonts-wqy-zenhei qt6-translations-l10n xdg-utils
 )
 missing=()
 for p in "${packages[@]}"; do

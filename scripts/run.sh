@@ -17,7 +17,9 @@ password=demo1234
 
 "$build/quilora-portal" --port "$port" --script-port "$script_port" --log "$build/portal-requests.jsonl" &
 portal=$!
-trap 'kill "$portal" 2>/dev/null || true; wait "$portal" 2>/dev/null || true' EXIT
+stop_portal() { kill "$portal" 2>/dev/null || true; wait "$portal" 2>/dev/null || true; }
+trap stop_portal EXIT
+trap 'exit 130' INT TERM
 for _ in $(seq 100); do
   (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null && break
   kill -0 "$portal" 2>/dev/null || { echo "run: the demo portal did not start" >&2; exit 1; }
