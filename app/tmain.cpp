@@ -155,4 +155,11 @@ bool TMain::eventFilter(QObject* watched, QEvent* event) {
     return QMainWindow::eventFilter(watched, event);
 }
 
+HttpClient& TMain::Http() {
+    // A start-up that failed before creating the HTTP client left none.
+    if (!xmlHttp)
+        throw QuiloraError("网络组件初始化失败。");
+    return *xmlHttp;
+}
+
 } // namespace quilora

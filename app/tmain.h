@@ -83,6 +83,8 @@ public:
     db::Query qryLoc{ADOC};
     db::Command cmd{ADOC};
     std::unique_ptr<HttpClient> xmlHttp;
+    // xmlHttp, or an error when a failed start-up left none.
+    HttpClient& Http();
     PortalHosts portal;
 
     // ---- window state ----

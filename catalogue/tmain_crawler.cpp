@@ -118,11 +118,9 @@ private:
 };
 
 void Crawl(TMain& w, CrawlKind kind) {
-    // A start-up that failed before creating the HTTP client left none.
-    if (!w.xmlHttp)
-        throw QuiloraError("网络组件初始化失败。");
+    HttpClient& http = w.Http();
     StatusBarProgress progress(w);
-    catalogue::Crawler crawler(*w.xmlHttp, w.portal, w.ADOC, w.qryTmp, w.cmd);
+    catalogue::Crawler crawler(http, w.portal, w.ADOC, w.qryTmp, w.cmd);
     crawler.SetProgress(&progress);
     crawler.Run(kind);
 }

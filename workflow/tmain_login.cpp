@@ -13,7 +13,7 @@ void TMain::btnLoginClick() {
     SaveSettings();
     const std::string cardNo = edtUserID->text().toStdString();
     const std::string answer =
-        FetchPage(*xmlHttp, SignInAddress(portal, cardNo, edtPasswd->text().toStdString(), EpochMillis()));
+        FetchPage(Http(), SignInAddress(portal, cardNo, edtPasswd->text().toStdString(), EpochMillis()));
     if (answer.find("错误") != std::string::npos) {
         ShowHint("登录失败");
         return;
@@ -38,7 +38,7 @@ void TMain::btnGetUserClick() {
         return;
     // The cache is replaced only once the page is in: a fetch that gives up keeps it.
     const std::vector<PatientRecord> patients =
-        ReadPatients(FetchPage(*xmlHttp, PatientsAddress(portal, EpochMillis())));
+        ReadPatients(FetchPage(Http(), PatientsAddress(portal, EpochMillis())));
     ReplaceCachedPatients(ADOC, cmd, loginCardNo, patients);
     // Never fetches again: an account without patients would otherwise fetch without end.
     LoadPatients(false);

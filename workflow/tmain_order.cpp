@@ -60,7 +60,7 @@ std::string Fill(std::string_view tmpl, std::initializer_list<std::string_view> 
 void TMain::BookSlot(const ScheduleSlot& slot) {
     const LowerOnExit lower(orderBusy);
     BookingIo io;
-    io.fetch = [this](const PortalAddress& a) { return FetchPage(*xmlHttp, a); };
+    io.fetch = [this](const PortalAddress& a) { return FetchPage(Http(), a); };
     io.log = [this](std::string_view line) { AppendLine(*mmo, line); };
     io.memberId = [this] {
         const int index = rgpUser->ItemIndex();
@@ -145,7 +145,7 @@ void TMain::tmrOrderTimer() {
     PollAnswer kind = PollAnswer::Unexpected;
     try {
         answer = NormalisePage(FetchPage(
-            *xmlHttp, SlotPollAddress(portal, slot->Ref(), slot->state, EpochMillis()), FetchMode::Poll));
+            Http(), SlotPollAddress(portal, slot->Ref(), slot->state, EpochMillis()), FetchMode::Poll));
         kind = ReadPollAnswer(answer);
     } catch (const std::exception& e) {
         AppendLine(*mmo, FailedPollLine(e.what()));

@@ -33,7 +33,7 @@ void TMain::btnRefreshDataClick() {
     SaveSettings();
 
     const std::string page =
-        NormalisePage(FetchPage(*xmlHttp, DoctorPageAddress(portal, hospitalId, doctorId, EpochMillis())));
+        NormalisePage(FetchPage(Http(), DoctorPageAddress(portal, hospitalId, doctorId, EpochMillis())));
     // Rows share their slot with orderSlot, so an armed slot outlives the refresh
     // and the others go with their rows.
     lvLog->Clear();
