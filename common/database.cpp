@@ -137,16 +137,16 @@ QSqlQuery Run(Connection& c, std::string_view sql, const std::vector<SqlValue>& 
 ConnectionSpec TranslateConnectionString(std::string_view ado, const std::filesystem::path& baseDir) {
     const auto fields = ParseFields(ado);
     const std::string provider = Lower(FieldValue(fields, "provider"));
-    ConnectionSpec spec;
+    ConnectionSpec target;
     if (provider == "sqlite") {
         std::filesystem::path file = FieldValue(fields, "data source");
         if (file.empty())
             throw DatabaseError("连接字符串缺少 Data Source");
         if (file.is_relative())
             file = baseDir / file;
-        spec.driver = QStringLiteral("QSQLITE");
-        spec.databaseName = QString::fromStdString(file.string());
-        return spec;
+        target.driver = QStringLiteral("QSQLITE");
+        target.databaseName = QString::fromStdString(file.string());
+        return target;
     }
     if (StartsWith(provider, "sqloledb") || StartsWith(provider, "sqlncli") ||
         StartsWith(provider, "msoledbsql")) {
@@ -171,14 +171,14 @@ ConnectionSpec TranslateConnectionString(std::string_view ado, const std::filesy
             odbc += "UID=" + uid + ";";
         if (const auto pwd = FieldValue(fields, "password"); !pwd.empty())
             odbc += "PWD=" + OdbcBraced(pwd) + ";";
-        spec.driver = QStringLiteral("QODBC");
-        spec.databaseName = QString::fromStdString(odbc);
-        return spec;
+        target.driver = QStringLiteral("QODBC");
+        target.databaseName = QString::fromStdString(odbc);
+        return target;
     }
     if (!FieldValue(fields, "driver").empty() || !FieldValue(fields, "dsn").empty()) {
-        spec.driver = QStringLiteral("QODBC");
-        spec.databaseName = ToQ(ado);
-        return spec;
+        target.driver = QStringLiteral("QODBC");
+        target.databaseName = ToQ(ado);
+        return target;
     }
     throw DatabaseError("无法识别的数据库连接字符串");
 }

@@ -67,9 +67,9 @@ TEST(ConnectionString, TranslatesEachForm) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.ado);
-        const ConnectionSpec spec = TranslateConnectionString(c.ado, base);
-        EXPECT_EQ(spec.driver, c.driver);
-        EXPECT_EQ(spec.databaseName, c.name);
+        const ConnectionSpec target = TranslateConnectionString(c.ado, base);
+        EXPECT_EQ(target.driver, c.driver);
+        EXPECT_EQ(target.databaseName, c.name);
     }
     EXPECT_THROW(TranslateConnectionString("Provider=Jet;Data Source=x.mdb", base), DatabaseError);
     EXPECT_THROW(TranslateConnectionString("Provider=SQLite", base), DatabaseError);
