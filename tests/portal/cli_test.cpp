@@ -120,19 +120,24 @@ TEST(Cli, ReleaseTimes) {
 }
 
 #ifndef _WIN32
+// Starts the program with these arguments; 0 when it could not be started.
+pid_t StartProgram(const std::vector<std::string>& args) {
+    std::vector<char*> argv;
+    for (const std::string& a : args)
+        argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    return posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ) == 0 ? pid : 0;
+}
+
 // The program listens, writes its request log, and ends cleanly on SIGTERM and SIGINT.
 TEST(Program, StopsCleanlyOnSignals) {
     for (int sig : {SIGTERM, SIGINT}) {
         const std::string log = ::testing::TempDir() + "portal_program_" + std::to_string(sig) + ".jsonl";
         std::remove(log.c_str());
-        const std::vector<std::string> args = {
-            QUILORA_PORTAL_PROGRAM, "--port", "0", "--script-port", "0", "--log", log};
-        std::vector<char*> argv;
-        for (const std::string& a : args)
-            argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        pid_t pid = 0;
-        ASSERT_EQ(posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ), 0);
+        const pid_t pid =
+            StartProgram({QUILORA_PORTAL_PROGRAM, "--port", "0", "--script-port", "0", "--log", log});
+        ASSERT_NE(pid, 0);
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
         ASSERT_EQ(kill(pid, sig), 0);
         int status = 0;
@@ -148,14 +153,9 @@ TEST(Program, ABusyPortEndsWithAnError) {
     o.scriptPort = 0;
     DemoPortal holder(o);
     holder.Start();
-    const std::vector<std::string> args = {QUILORA_PORTAL_PROGRAM, "--port", std::to_string(holder.Port()),
-                                           "--script-port", "0"};
-    std::vector<char*> argv;
-    for (const std::string& a : args)
-        argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    pid_t pid = 0;
-    ASSERT_EQ(posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ), 0);
+    const pid_t pid =
+        StartProgram({QUILORA_PORTAL_PROGRAM, "--port", std::to_string(holder.Port()), "--script-port", "0"});
+    ASSERT_NE(pid, 0);
     int status = 0;
     ASSERT_EQ(waitpid(pid, &status, 0), pid);
     ASSERT_TRUE(WIFEXITED(status));
