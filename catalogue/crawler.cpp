@@ -23,8 +23,11 @@ long long Id(const TRegExpr& re, int group) {
     return DigitsValue(re.CaptureView(group));
 }
 
-std::string Fetch(HttpClient& http, const PortalAddress& address) {
-    return NormalisePage(FetchPage(http, address));
+// An error page is not a catalogue page: a status of 400 or above is tried
+// again like a failed request, and ends the crawl when it never comes right.
+std::string FetchCatalogPage(HttpClient& http, const PortalAddress& address) {
+    return NormalisePage(
+        std::move(quilora::Fetch(http, address, FetchMode::Interactive, AnswerRule::NoErrorStatus).text));
 }
 
 } // namespace
@@ -82,19 +85,23 @@ void Crawler::Advanced(CrawlKind kind, std::size_t done, std::size_t total, std:
 
 CrawlResult Crawler::Cities() {
     Started(CrawlKind::Cities, 1);
-    std::string page = Fetch(http_, CityScriptAddress(hosts_));
+    std::string page = FetchCatalogPage(http_, CityScriptAddress(hosts_));
     CrawlResult result{1, 0, {}};
     db::Transaction tx(connection_);
     Execute("Delete from TCity", {}, result);
-    ForEachMatch(pattern::kProvinceOrEmpty, std::move(page), [&](const TRegExpr& province) {
-        const long long provinceId = Id(province, 2);
-        Execute(kCityInsert, {provinceId, 0LL, province.Capture(1), 0LL}, result);
-        ++result.rows;
-        ForEachMatch(pattern::kCity, province.CaptureView(3), [&](const TRegExpr& city) {
-            Execute(kCityInsert, {Id(city, 2), provinceId, city.Capture(1), 1LL}, result);
+    const std::size_t provinces =
+        ForEachMatch(pattern::kProvinceOrEmpty, std::move(page), [&](const TRegExpr& province) {
+            const long long provinceId = Id(province, 2);
+            Execute(kCityInsert, {provinceId, 0LL, province.Capture(1), 0LL}, result);
             ++result.rows;
+            ForEachMatch(pattern::kCity, province.CaptureView(3), [&](const TRegExpr& city) {
+                Execute(kCityInsert, {Id(city, 2), provinceId, city.Capture(1), 1LL}, result);
+                ++result.rows;
+            });
         });
-    });
+    // A script without a single province is some other page, not an empty country.
+    if (provinces == 0)
+        throw QuiloraError("门户的城市列表中没有任何省份，城市表保持不变。");
     tx.Commit();
     Advanced(CrawlKind::Cities, 1, 1, result.rows);
     return result;
@@ -102,18 +109,21 @@ CrawlResult Crawler::Cities() {
 
 CrawlResult Crawler::Hospitals() {
     Started(CrawlKind::Hospitals, 1);
-    std::string page = Fetch(http_, HospitalScriptAddress(hosts_));
+    std::string page = FetchCatalogPage(http_, HospitalScriptAddress(hosts_));
     CrawlResult result{1, 0, {}};
     db::Transaction tx(connection_);
     Execute("Delete from THospital", {}, result);
-    ForEachMatch(pattern::kCityHospitalsOrEmpty, std::move(page), [&](const TRegExpr& city) {
-        const long long provinceId = Id(city, 1);
-        const long long cityId = Id(city, 2);
-        ForEachMatch(pattern::kHospital, city.CaptureView(3), [&](const TRegExpr& hospital) {
-            Execute(kHospitalInsert, {Id(hospital, 1), provinceId, cityId, hospital.Capture(2)}, result);
-            ++result.rows;
+    const std::size_t cities =
+        ForEachMatch(pattern::kCityHospitalsOrEmpty, std::move(page), [&](const TRegExpr& city) {
+            const long long provinceId = Id(city, 1);
+            const long long cityId = Id(city, 2);
+            ForEachMatch(pattern::kHospital, city.CaptureView(3), [&](const TRegExpr& hospital) {
+                Execute(kHospitalInsert, {Id(hospital, 1), provinceId, cityId, hospital.Capture(2)}, result);
+                ++result.rows;
+            });
         });
-    });
+    if (cities == 0)
+        throw QuiloraError("门户的医院列表中没有任何城市，医院表保持不变。");
     tx.Commit();
     Advanced(CrawlKind::Hospitals, 1, 1, result.rows);
     return result;
@@ -128,7 +138,7 @@ CrawlResult Crawler::Departments() {
     Started(CrawlKind::Departments, total);
     for (; !query_.Eof(); query_.Next()) {
         const int hospitalId = query_.FieldAsInteger("HospitalID");
-        std::string page = Fetch(http_, DepartmentsAddress(hosts_, hospitalId));
+        std::string page = FetchCatalogPage(http_, DepartmentsAddress(hosts_, hospitalId));
         ++result.pages;
         ForEachMatch(pattern::kDepartment, std::move(page), [&](const TRegExpr& dept) {
             Execute(kDepartmentInsert, {Id(dept, 1), static_cast<long long>(hospitalId), dept.Capture(2)},
@@ -166,7 +176,7 @@ CrawlResult Crawler::Doctors() {
 
     for (; !query_.Eof(); query_.Next()) {
         const int classId = query_.FieldAsInteger("ClassID");
-        std::string page = Fetch(http_, DoctorsAddress(hosts_, classId));
+        std::string page = FetchCatalogPage(http_, DoctorsAddress(hosts_, classId));
         ++result.pages;
         ForEachMatch(pattern::kDoctorOrNoTitle, std::move(page), [&](const TRegExpr& doctor) {
             batch.emplace_back(Id(doctor, 1));

@@ -214,6 +214,14 @@ void Connection::Open() {
         QSqlDatabase::removeDatabase(name_);
         Fail(e);
     }
+    if (spec_.isSqlite()) {
+        // A crawl replaces a table in one long transaction; in WAL mode readers
+        // (the window, while quilora-admin crawls) go on seeing the previous
+        // catalogue instead of waiting for it and failing with "database is
+        // locked". A file that cannot switch (read-only) keeps its mode.
+        QSqlQuery wal(db);
+        wal.exec(QStringLiteral("PRAGMA journal_mode=WAL"));
+    }
     if (!onOpened_)
         return;
     try {

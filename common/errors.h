@@ -12,10 +12,29 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// A portal request that gave up after its attempts.
+// How a portal request failed.
+enum class FetchFailure {
+    Refused,     // the connection was refused: the request never reached the portal
+    TimedOut,    // no (whole) answer in time
+    Dropped,     // the connection closed or broke without an answer
+    Empty,       // an answer without a body
+    ErrorStatus, // an answer whose status the caller does not take
+    Unreadable,  // an answer that could not be read (too large)
+    Network,     // the host could not be found, or another network error
+};
+
+// A portal request that gave up after its attempts; the text is one line.
 class FetchError : public QuiloraError {
 public:
-    using QuiloraError::QuiloraError;
+    FetchError(const std::string& text, FetchFailure failure, long status = 0)
+        : QuiloraError(text), failure_(failure), status_(status) {}
+    FetchFailure Failure() const { return failure_; }
+    // The HTTP status of the last answer, 0 when none came.
+    long Status() const { return status_; }
+
+private:
+    FetchFailure failure_;
+    long status_;
 };
 
 // A database or connection failure; the text is the driver's own.

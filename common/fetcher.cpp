@@ -1,8 +1,10 @@
 #include "fetcher.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <curl/curl.h>
 #include <mutex>
+#include <thread>
 
 #include "errors.h"
 #include "gbk.h"
@@ -12,10 +14,17 @@ namespace quilora {
 
 namespace {
 
+using SystemClock = std::chrono::system_clock;
+using SteadyClock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
 constexpr const char* kGiveUpMessage = "无法连接到Quilora服务器，请检查网络后重试。";
 // A page larger than this is not a portal page; the attempt fails instead of
 // eating the memory.
 constexpr std::size_t kMaxBody = 512u * 1024u * 1024u;
+// Attempts that fail at once are still spaced a little, so that a refusing or
+// overloaded portal is not hammered in a tight loop.
+constexpr milliseconds kMinAttemptSpacing{10};
 
 struct EasyDeleter {
     void operator()(CURL* h) const { curl_easy_cleanup(h); }
@@ -36,6 +45,31 @@ std::size_t WriteBody(char* data, std::size_t size, std::size_t count, void* use
     if (body->size() + n > kMaxBody)
         return 0; // aborts the transfer
     body->append(data, n);
+    return n;
+}
+
+bool StartsWithNoCase(std::string_view s, std::string_view prefix) {
+    if (s.size() < prefix.size())
+        return false;
+    for (std::size_t i = 0; i < prefix.size(); ++i) {
+        char c = s[i];
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c + 32);
+        if (c != prefix[i])
+            return false;
+    }
+    return true;
+}
+
+// Keeps the Date header of the last answer (a redirect's headers are forgotten).
+std::size_t ReadHeader(char* data, std::size_t size, std::size_t count, void* user) {
+    auto* date = static_cast<std::string*>(user);
+    const std::size_t n = size * count;
+    const std::string_view line(data, n);
+    if (StartsWithNoCase(line, "http/"))
+        date->clear();
+    else if (StartsWithNoCase(line, "date:"))
+        *date = std::string(line.substr(5));
     return n;
 }
 
@@ -77,25 +111,167 @@ private:
     LogTarget* target_;
 };
 
+// What one exchange gave.
+struct Attempt {
+    std::optional<FetchFailure> failure; // none: an answer with a body
+    long status = 0;
+    CURLcode code = CURLE_OK;
+    FetchedPage page;
+};
+
+enum class Verdict { Take, Retry, GiveUp };
+
+bool IsServerTrouble(const Attempt& a) {
+    if (a.failure)
+        return *a.failure != FetchFailure::Network;
+    return a.status >= 500 || a.status == 429;
+}
+
+Verdict Judge(AnswerRule rule, Attempt& a) {
+    switch (rule) {
+    case AnswerRule::AnyAnswer:
+        return a.failure ? Verdict::Retry : Verdict::Take;
+    case AnswerRule::NoErrorStatus:
+        if (!a.failure && a.status >= 400)
+            a.failure = FetchFailure::ErrorStatus;
+        return a.failure ? Verdict::Retry : Verdict::Take;
+    case AnswerRule::NoServerTrouble:
+        if (!IsServerTrouble(a))
+            return a.failure ? Verdict::Retry : Verdict::Take;
+        if (!a.failure)
+            a.failure = FetchFailure::ErrorStatus;
+        return Verdict::Retry;
+    case AnswerRule::ResendIfNotReceived:
+        if (!a.failure) {
+            if (a.status < 500)
+                return Verdict::Take;
+            a.failure = FetchFailure::ErrorStatus;
+            return Verdict::Retry;
+        }
+        return *a.failure == FetchFailure::Refused || *a.failure == FetchFailure::Network ? Verdict::Retry
+                                                                                          : Verdict::GiveUp;
+    }
+    return Verdict::Retry;
+}
+
+FetchFailure FailureOf(CURLcode code) {
+    switch (code) {
+    case CURLE_COULDNT_CONNECT:
+        return FetchFailure::Refused;
+    case CURLE_OPERATION_TIMEDOUT:
+        return FetchFailure::TimedOut;
+    case CURLE_GOT_NOTHING:
+    case CURLE_RECV_ERROR:
+    case CURLE_SEND_ERROR:
+    case CURLE_PARTIAL_FILE:
+        return FetchFailure::Dropped;
+    case CURLE_WRITE_ERROR:
+        return FetchFailure::Unreadable;
+    default:
+        return FetchFailure::Network;
+    }
+}
+
+std::string Seconds(SteadyClock::duration d) {
+    const double s = std::chrono::duration<double>(d).count();
+    char text[32];
+    std::snprintf(text, sizeof text, s < 10 ? "%.1f" : "%.0f", s);
+    return text;
+}
+
+// The reason of a request that gave up, in the words the window shows.
+std::string ReasonOf(const Attempt& a, SteadyClock::duration waited) {
+    switch (*a.failure) {
+    case FetchFailure::Refused:
+        return "服务器拒绝连接";
+    case FetchFailure::TimedOut:
+        return "等待 " + Seconds(waited) + " 秒仍无应答";
+    case FetchFailure::Dropped:
+        return "连接中断，没有收到应答";
+    case FetchFailure::Empty:
+        return "服务器返回了空白页面";
+    case FetchFailure::ErrorStatus:
+        return "服务器返回错误 " + std::to_string(a.status);
+    case FetchFailure::Unreadable:
+        return "服务器的应答无法读取";
+    case FetchFailure::Network:
+        break;
+    }
+    if (a.code == CURLE_COULDNT_RESOLVE_HOST || a.code == CURLE_COULDNT_RESOLVE_PROXY)
+        return "找不到服务器地址";
+    if (a.code == CURLE_URL_MALFORMAT || a.code == CURLE_UNSUPPORTED_PROTOCOL)
+        return "服务器地址无效";
+    return "网络错误 " + std::to_string(static_cast<int>(a.code));
+}
+
+SystemClock::time_point After(SystemClock::time_point start, curl_off_t micros) {
+    return start + std::chrono::duration_cast<SystemClock::duration>(std::chrono::microseconds(micros));
+}
+
+Attempt Exchange(CURL* h, std::string& body, std::string& date, long timeoutMs) {
+    curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, timeoutMs);
+    body.clear();
+    date.clear();
+    Attempt a;
+    const auto start = SystemClock::now();
+    a.code = curl_easy_perform(h);
+    curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &a.status);
+    if (a.code != CURLE_OK) {
+        a.failure = FailureOf(a.code);
+        return a;
+    }
+    if (body.empty()) {
+        a.failure = FetchFailure::Empty;
+        return a;
+    }
+    const char* contentType = nullptr;
+    curl_easy_getinfo(h, CURLINFO_CONTENT_TYPE, &contentType);
+    std::string charset = CharsetOf(contentType);
+    // A label no converter knows is treated like no label at all.
+    if (!charset.empty() && !IsKnownCharset(charset))
+        charset.clear();
+    a.page.text = CharsetToUtf8(body, charset);
+    a.page.status = a.status;
+    curl_off_t pretransfer = 0, firstByte = 0;
+    curl_easy_getinfo(h, CURLINFO_PRETRANSFER_TIME_T, &pretransfer);
+    curl_easy_getinfo(h, CURLINFO_STARTTRANSFER_TIME_T, &firstByte);
+    a.page.sent = After(start, pretransfer);
+    a.page.answered = After(start, firstByte);
+    if (!date.empty()) {
+        const time_t t = curl_getdate(date.c_str(), nullptr);
+        if (t != -1)
+            a.page.date = SystemClock::from_time_t(t);
+    }
+    return a;
+}
+
 } // namespace
 
 FetchLimits LimitsFor(FetchMode mode) {
-    using std::chrono::milliseconds;
     FetchLimits l;
-    if (mode == FetchMode::Poll) {
+    switch (mode) {
+    case FetchMode::Interactive:
+        break;
+    case FetchMode::Poll:
         l.connectTimeout = milliseconds(1500);
         l.attemptTimeout = milliseconds(3000);
         l.attempts = 1;
         l.totalBudget = milliseconds(3000);
+        break;
+    case FetchMode::Booking:
+        l.connectTimeout = milliseconds(1500);
+        l.attemptTimeout = milliseconds(5000);
+        l.attempts = 100000; // bounded by the budget
+        l.totalBudget = milliseconds(15000);
+        break;
     }
     return l;
 }
 
 struct HttpClient::Impl {
     EasyHandle easy;
-    FetchLimits interactive = LimitsFor(FetchMode::Interactive);
-    FetchLimits poll = LimitsFor(FetchMode::Poll);
-    char errorBuffer[CURL_ERROR_SIZE] = {};
+    FetchLimits limits[3] = {LimitsFor(FetchMode::Interactive), LimitsFor(FetchMode::Poll),
+                             LimitsFor(FetchMode::Booking)};
 };
 
 HttpClient::HttpClient() : impl_(std::make_unique<Impl>()) {
@@ -119,74 +295,60 @@ HttpClient::HttpClient() : impl_(std::make_unique<Impl>()) {
     curl_easy_setopt(h, CURLOPT_ACCEPT_ENCODING, "gzip, deflate");
     curl_easy_setopt(h, CURLOPT_USERAGENT, "Mozilla/5.0 (Windows NT 10.0; Win64; x64)");
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &WriteBody);
-    curl_easy_setopt(h, CURLOPT_ERRORBUFFER, impl_->errorBuffer);
+    curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, &ReadHeader);
 }
 
 HttpClient::~HttpClient() = default;
 
 void HttpClient::SetLimits(FetchMode mode, const FetchLimits& limits) {
-    (mode == FetchMode::Poll ? impl_->poll : impl_->interactive) = limits;
+    impl_->limits[static_cast<int>(mode)] = limits;
 }
 
 const FetchLimits& HttpClient::Limits(FetchMode mode) const {
-    return mode == FetchMode::Poll ? impl_->poll : impl_->interactive;
+    return impl_->limits[static_cast<int>(mode)];
 }
 
-std::string FetchPage(HttpClient& client, const PortalAddress& address, FetchMode mode) {
-    using clock = std::chrono::steady_clock;
-    using std::chrono::milliseconds;
-
+FetchedPage Fetch(HttpClient& client, const PortalAddress& address, FetchMode mode, AnswerRule rule) {
     SendLogUrl(address.shown);
     WaitGuard wait;
 
-    HttpClient::Impl& impl = client.impl();
-    CURL* h = impl.easy.get();
+    CURL* h = client.impl().easy.get();
     const FetchLimits limits = client.Limits(mode);
-    const auto deadline = clock::now() + limits.totalBudget;
+    const auto first = SteadyClock::now();
+    const auto deadline = first + limits.totalBudget;
 
-    std::string body;
-    std::string reason = "未尝试连接";
+    std::string body, date;
     curl_easy_setopt(h, CURLOPT_HTTPGET, 1L);
     curl_easy_setopt(h, CURLOPT_URL, address.url.c_str());
     curl_easy_setopt(h, CURLOPT_WRITEDATA, &body);
+    curl_easy_setopt(h, CURLOPT_HEADERDATA, &date);
     curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(limits.connectTimeout.count()));
 
+    Attempt last;
     for (int attempt = 0; attempt < std::max(1, limits.attempts); ++attempt) {
-        const auto left = std::chrono::duration_cast<milliseconds>(deadline - clock::now());
+        const auto started = SteadyClock::now();
+        const auto left = std::chrono::duration_cast<milliseconds>(deadline - started);
         if (attempt > 0 && left.count() <= 0)
             break;
         // Never let one attempt run past the whole budget; 0 would mean "no limit".
         const long timeout =
             static_cast<long>(std::max<std::int64_t>(1, std::min(limits.attemptTimeout, left).count()));
-        curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, timeout);
-
-        body.clear();
-        impl.errorBuffer[0] = '\0';
-        const CURLcode rc = curl_easy_perform(h);
-        if (rc != CURLE_OK) {
-            reason = impl.errorBuffer[0] ? impl.errorBuffer : curl_easy_strerror(rc);
-            continue;
-        }
-        if (body.empty()) {
-            reason = "服务器返回了空白页面";
-            continue;
-        }
-        const char* contentType = nullptr;
-        curl_easy_getinfo(h, CURLINFO_CONTENT_TYPE, &contentType);
-        std::string charset = CharsetOf(contentType);
-        // A label no converter knows is treated like no label at all.
-        if (!charset.empty() && !IsKnownCharset(charset))
-            charset.clear();
-        try {
-            std::string text = CharsetToUtf8(body, charset);
-            if (!text.empty())
-                return text;
-            reason = "服务器返回了空白页面";
-        } catch (const QuiloraError&) {
-            reason = "页面内容无法按" + (charset.empty() ? std::string("GBK") : charset) + "解码";
-        }
+        last = Exchange(h, body, date, timeout);
+        const Verdict verdict = Judge(rule, last);
+        if (verdict == Verdict::Take)
+            return std::move(last.page);
+        if (verdict == Verdict::GiveUp)
+            break;
+        const auto spacing = started + kMinAttemptSpacing;
+        if (spacing < deadline && SteadyClock::now() < spacing)
+            std::this_thread::sleep_until(spacing);
     }
-    throw FetchError(std::string(kGiveUpMessage) + "\n（" + reason + "）");
+    throw FetchError(std::string(kGiveUpMessage) + "（" + ReasonOf(last, SteadyClock::now() - first) + "）",
+                     *last.failure, last.status);
+}
+
+std::string FetchPage(HttpClient& client, const PortalAddress& address, FetchMode mode) {
+    return Fetch(client, address, mode).text;
 }
 
 std::string FetchPage(HttpClient& client, const std::string& url, FetchMode mode) {

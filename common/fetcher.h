@@ -3,6 +3,7 @@
 // with an in-memory cookie store, keep-alive and redirects.
 #include <chrono>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace quilora {
@@ -16,6 +17,19 @@ struct PortalAddress {
 enum class FetchMode {
     Interactive, // a few attempts, about 20 s at most in all
     Poll,        // one short attempt (about 3 s): an auto-booking tick
+    Booking,     // sent again at once while the portal is in trouble, 15 s at most in all
+};
+
+// Which answers a request takes; the others count as failed attempts.
+enum class AnswerRule {
+    AnyAnswer,     // any non-empty answer, whatever its status
+    NoErrorStatus, // an answer with a status of 400 or above is tried again
+    // A status of 500 or above, 429, an empty or dropped answer and a time-out
+    // are server trouble and tried again.
+    NoServerTrouble,
+    // Sent again only when it certainly did not reach the portal (a refused
+    // connection or a status of 500 or above); any other failure ends it at once.
+    ResendIfNotReceived,
 };
 
 struct FetchLimits {
@@ -25,6 +39,17 @@ struct FetchLimits {
     std::chrono::milliseconds totalBudget{20000};
 };
 FetchLimits LimitsFor(FetchMode mode);
+
+// One answer as it came, with the facts of the exchange.
+struct FetchedPage {
+    std::string text; // UTF-8, never empty
+    long status = 0;  // HTTP status
+    // The answer's Date header (whole seconds), when it had a readable one.
+    std::optional<std::chrono::system_clock::time_point> date;
+    // On the local clock: when the request went out and when the answer began.
+    std::chrono::system_clock::time_point sent;
+    std::chrono::system_clock::time_point answered;
+};
 
 class HttpClient {
 public:
@@ -44,9 +69,13 @@ private:
     std::unique_ptr<Impl> impl_;
 };
 
-// Logs the address once, then attempts until a non-empty, decodable body
-// arrives (any HTTP status) or the mode's bound is reached; then throws
-// FetchError. The result is UTF-8 and never empty.
+// Logs the address once, then attempts until an answer the rule takes arrives
+// or the mode's bound is reached; then throws FetchError with a one-line
+// reason. Bytes that are not valid in the answer's charset are read as U+FFFD.
+FetchedPage Fetch(HttpClient& client, const PortalAddress& address, FetchMode mode = FetchMode::Interactive,
+                  AnswerRule rule = AnswerRule::AnyAnswer);
+
+// The text of any non-empty answer, whatever its status; never empty.
 std::string FetchPage(HttpClient& client, const PortalAddress& address, FetchMode mode = FetchMode::Interactive);
 std::string FetchPage(HttpClient& client, const std::string& url, FetchMode mode = FetchMode::Interactive);
 

@@ -32,6 +32,8 @@ std::size_t GbkWidth(std::string_view s, std::size_t i) {
     return static_cast<unsigned char>(s[i]) < 0x80 ? 1 : 2;
 }
 
+constexpr std::string_view kReplacement = "\xEF\xBF\xBD"; // U+FFFD
+
 class Iconv {
 public:
     Iconv(const std::string& to, const std::string& from) : cd_(iconv_open(to.c_str(), from.c_str())) {
@@ -42,7 +44,9 @@ public:
     Iconv(const Iconv&) = delete;
     Iconv& operator=(const Iconv&) = delete;
 
-    std::string Convert(std::string_view bytes) {
+    // Strict: a byte sequence that does not convert throws. Lenient: it becomes
+    // U+FFFD and the conversion goes on after its first byte.
+    std::string Convert(std::string_view bytes, bool lenient = false) {
         std::string out(bytes.size() * 2 + 16, '\0');
         // iconv's input pointer is not const on every platform.
         char* in = const_cast<char*>(bytes.data());
@@ -58,12 +62,20 @@ public:
                     break;
                 continue;
             }
-            if (errno == E2BIG) {
+            if (errno == E2BIG || (lenient && out.size() - used < kReplacement.size())) {
                 out.resize(out.size() * 2);
                 continue;
             }
-            throw QuiloraError(errno == EINVAL ? "文本在字符中间被截断，无法转换。"
-                                               : "文本含有无法转换的字符。");
+            if (!lenient)
+                throw QuiloraError(errno == EINVAL ? "文本在字符中间被截断，无法转换。"
+                                                   : "文本含有无法转换的字符。");
+            out.replace(used, kReplacement.size(), kReplacement);
+            used += kReplacement.size();
+            ++in;
+            --inLeft;
+            iconv(cd_, nullptr, nullptr, nullptr, nullptr); // back to the initial shift state
+            if (inLeft == 0)
+                break;
         }
         out.resize(used);
         return out;
@@ -131,7 +143,7 @@ std::string CharsetToUtf8(std::string_view bytes, std::string_view charset) {
     if (bytes.empty())
         return {};
     Iconv cv("UTF-8", DecoderName(charset));
-    return cv.Convert(bytes);
+    return cv.Convert(bytes, true);
 }
 
 } // namespace quilora

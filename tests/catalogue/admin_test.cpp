@@ -39,12 +39,13 @@ protected:
         portal_->Start();
     }
 
-    QString WriteConfig() const {
+    QString WriteConfig() const { return WriteConfig(*portal_); }
+    QString WriteConfig(const portal::DemoPortal& target) const {
         const QString path = QDir(dir_.path()).filePath(QStringLiteral("Config.ini"));
         QFile file(path);
         EXPECT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
         file.write(("[Data]\nConnect=Provider=SQLite;Data Source=catalogue.db\nPortalUrl=" +
-                    portal_->BaseUrl() + "/\nScriptUrl=" + portal_->ScriptUrl() + "\n")
+                    target.BaseUrl() + "/\nScriptUrl=" + target.ScriptUrl() + "\n")
                        .c_str());
         return path;
     }
@@ -123,6 +124,32 @@ TEST_F(AdminTool, APortalThatDoesNotAnswerFailsTheCrawlAndKeepsTheTable) {
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_NE(r.err.find("quilora-admin: 无法连接到Quilora服务器"), std::string::npos) << r.err;
     EXPECT_EQ(HospitalRows(*Catalogue()), before);
+}
+
+// Seen: every answer a 500 page, and the crawl exited 0 with empty tables.
+TEST_F(AdminTool, ACrawlOverErrorPagesFailsAndKeepsTheCatalogue) {
+    ASSERT_EQ(
+        Admin({QStringLiteral("--config"), WriteConfig(), QStringLiteral("crawl"), QStringLiteral("all")})
+            .exitCode,
+        0);
+    const auto snapshot = [this] {
+        auto c = Catalogue();
+        return std::vector<Rows>{CityRows(*c), HospitalRows(*c), ClassRows(*c), DoctorRows(*c)};
+    };
+    const std::vector<Rows> before = snapshot();
+
+    portal::PortalOptions o;
+    o.port = o.scriptPort = 0;
+    o.faults.errorRate = 1.0;
+    portal::DemoPortal failing(o);
+    failing.Start();
+    const AdminRun r = Admin(
+        {QStringLiteral("--config"), WriteConfig(failing), QStringLiteral("crawl"), QStringLiteral("all")});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("quilora-admin: 无法连接到Quilora服务器，请检查网络后重试。（服务器返回错误 500）"),
+              std::string::npos)
+        << r.err;
+    EXPECT_EQ(snapshot(), before);
 }
 
 } // namespace

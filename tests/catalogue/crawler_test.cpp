@@ -292,6 +292,155 @@ TEST_F(CrawlerSqlite, ACrawlThatFailsHalfWayLeavesThePreviousTable) {
     }
 }
 
+struct Tables {
+    Rows cities, hospitals, classes, doctors;
+    bool operator==(const Tables&) const = default;
+};
+
+Tables TablesOf(db::Connection& c) {
+    return {CityRows(c), HospitalRows(c), ClassRows(c), DoctorRows(c)};
+}
+
+// An error page is not a catalogue page: a crawl over error answers fails with
+// the status it met and leaves every table as it was.
+TEST_F(CrawlerSqlite, ErrorAnswersFailTheCrawlAndKeepEveryTable) {
+    portal::DemoPortal good(DemoOptions());
+    good.Start();
+    Crawler first = MakeCrawler(HostsOf(good));
+    CrawlAll(first);
+    const Tables before = TablesOf(db.connection);
+    ASSERT_FALSE(before.doctors.empty());
+
+    portal::PortalOptions failing = DemoOptions();
+    failing.faults.errorRate = 1.0;
+    portal::DemoPortal broken(failing);
+    broken.Start();
+    PortalHosts scriptOnMainHost = HostsOf(good);
+    scriptOnMainHost.scriptUrl = good.BaseUrl(); // the scripts are not there: 404
+
+    struct Case {
+        const char* name;
+        PortalHosts hosts;
+        std::vector<CrawlKind> kinds;
+        const char* reason;
+    } cases[] = {
+        {"every answer a 500 page",
+         HostsOf(broken),
+         {std::begin(kAllCrawls), std::end(kAllCrawls)},
+         "（服务器返回错误 500）"},
+        {"the scripts asked of the main host",
+         scriptOnMainHost,
+         {CrawlKind::Cities, CrawlKind::Hospitals},
+         "（服务器返回错误 404）"},
+    };
+    for (const Case& c : cases) {
+        for (const CrawlKind kind : c.kinds) {
+            SCOPED_TRACE(std::string(c.name) + ", " + std::string(catalogue::CrawlName(kind)));
+            try {
+                MakeCrawler(c.hosts).Run(kind);
+                ADD_FAILURE() << "the crawl went through";
+            } catch (const FetchError& e) {
+                EXPECT_EQ(e.Failure(), FetchFailure::ErrorStatus);
+                EXPECT_NE(std::string(e.what()).find(c.reason), std::string::npos) << e.what();
+            }
+            EXPECT_TRUE(TablesOf(db.connection) == before);
+        }
+    }
+}
+
+// Error answers now and then are tried again: the crawl either comes right
+// whole or fails whole, never with part of a table.
+TEST_F(CrawlerSqlite, OccasionalErrorAnswersNeverLeaveAPartTable) {
+    portal::PortalOptions o = DemoOptions();
+    o.faults.errorRate = 0.3;
+    for (const std::uint64_t seed : {1u, 2u, 3u}) {
+        SCOPED_TRACE("seed " + std::to_string(seed));
+        o.seed = seed;
+        portal::DemoPortal flaky(o);
+        flaky.Start();
+        const ExpectedTables wanted = Expected(flaky.GetCatalogue());
+        Crawler crawler = MakeCrawler(HostsOf(flaky));
+        for (const CrawlKind kind : kAllCrawls) {
+            const Tables before = TablesOf(db.connection);
+            try {
+                crawler.Run(kind);
+            } catch (const FetchError&) {
+                EXPECT_TRUE(TablesOf(db.connection) == before) << catalogue::CrawlName(kind);
+                break;
+            }
+            const Tables after = TablesOf(db.connection);
+            const Rows& got = kind == CrawlKind::Cities        ? after.cities
+                              : kind == CrawlKind::Hospitals   ? after.hospitals
+                              : kind == CrawlKind::Departments ? after.classes
+                                                               : after.doctors;
+            const Rows& expected = kind == CrawlKind::Cities        ? wanted.cities
+                                   : kind == CrawlKind::Hospitals   ? wanted.hospitals
+                                   : kind == CrawlKind::Departments ? wanted.classes
+                                                                    : wanted.doctors;
+            EXPECT_EQ(got, expected) << catalogue::CrawlName(kind);
+        }
+    }
+}
+
+TEST_F(CrawlerSqlite, AScriptWithoutAnyEntryIsNotACatalogue) {
+    ScriptedPortal portal;
+    db.command.Execute("Insert into TCity (CityID, FatherID, CityName, LevelIndex) values(9, 0, 'old', 0)");
+    db.command.Execute("Insert into THospital (HospitalID, pid, cid, hospitalName) values(7, 9, 9, 'old')");
+    portal.Serve("/js/City.js", "<html><body>维护中，请稍后访问</body></html>");
+    portal.Serve("/js/Index.js", "var hospitals = [];");
+    const Tables before = TablesOf(db.connection);
+    for (const CrawlKind kind : {CrawlKind::Cities, CrawlKind::Hospitals}) {
+        SCOPED_TRACE(std::string(catalogue::CrawlName(kind)));
+        try {
+            MakeCrawler(portal.Hosts()).Run(kind);
+            ADD_FAILURE() << "the crawl went through";
+        } catch (const QuiloraError& e) {
+            EXPECT_NE(std::string(e.what()).find("保持不变"), std::string::npos) << e.what();
+        }
+        EXPECT_TRUE(TablesOf(db.connection) == before);
+    }
+}
+
+// quilora-admin crawls for a long time; the window reads the same file meanwhile.
+TEST_F(CrawlerSqlite, AReaderDuringACrawlSeesThePreviousCatalogue) {
+    portal::DemoPortal demo(DemoOptions());
+    demo.Start();
+    Crawler crawler = MakeCrawler(HostsOf(demo));
+    CrawlAll(crawler);
+    {
+        // Enough old rows that the crawl's delete cannot stay in a small cache.
+        db::Transaction tx(db.connection);
+        for (int i = 0; i < 20000; ++i)
+            db.command.Execute(
+                "Insert into TDoctor (DoctorID, ClassID, DoctorName, Title) values(?, 1, 'x', 'y')",
+                {900000LL + i});
+        tx.Commit();
+    }
+    db.command.Execute("PRAGMA cache_size=10");
+    const std::size_t before = DoctorRows(db.connection).size();
+
+    db::Connection reader(QStringLiteral("reader"));
+    reader.SetConnectionString("Provider=SQLite;Data Source=catalogue.db", db.Folder());
+    reader.Open();
+    std::vector<std::string> seen;
+    CallbackProgress progress;
+    progress.onAdvanced = [&](CrawlKind, std::size_t done, std::size_t, std::size_t) {
+        if (done != 2)
+            return;
+        try {
+            db::Query q(reader);
+            db::OpenQuery(q, "Select count(*) as n from TDoctor");
+            seen.push_back(q.FieldAsString("n"));
+        } catch (const std::exception& e) {
+            seen.push_back(e.what());
+        }
+    };
+    crawler.SetProgress(&progress);
+    crawler.Doctors();
+    EXPECT_EQ(seen, std::vector<std::string>{std::to_string(before)});
+    EXPECT_EQ(DoctorRows(db.connection), Expected(demo.GetCatalogue()).doctors);
+}
+
 // The lists read identifiers back as 32-bit integers: a wider one must not get in.
 TEST_F(CrawlerSqlite, AnIdentifierTooLongForAnIntegerFailsTheCrawlAndKeepsTheTable) {
     ScriptedPortal portal;

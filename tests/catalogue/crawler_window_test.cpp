@@ -146,6 +146,30 @@ TEST_F(CrawlButtons, APortalThatStopsAnsweringIsReportedAndTheTableKeepsItsRows)
     EXPECT_EQ(HospitalRows(w->ADOC), hospitals);
 }
 
+// A ScriptUrl that names the main host gets 404 pages: not a catalogue.
+TEST_F(CrawlButtons, AnErrorPageIsReportedAndTheTableKeepsItsRows) {
+    auto w = StartOn(portal.BaseUrl(), portal.ScriptUrl());
+    w->btnGetData->click();
+    w->btnGetHospital->click();
+    const Rows cities = CityRows(w->ADOC), hospitals = HospitalRows(w->ADOC);
+    ASSERT_FALSE(cities.empty());
+    ASSERT_FALSE(hospitals.empty());
+    w.reset();
+
+    WriteConfig("PortalUrl=" + portal.BaseUrl() + "\nScriptUrl=" + portal.BaseUrl() + "\n");
+    auto wrong = Start();
+    for (QPushButton* button : {wrong->btnGetData, wrong->btnGetHospital}) {
+        SCOPED_TRACE(button->text().toStdString());
+        boxes.clear();
+        button->click();
+        ASSERT_EQ(boxes.size(), 1u);
+        EXPECT_EQ(boxes[0].flags, kMbIconError | kMbOk);
+        EXPECT_NE(boxes[0].text.find("（服务器返回错误 404）"), std::string::npos) << boxes[0].text;
+    }
+    EXPECT_EQ(CityRows(wrong->ADOC), cities);
+    EXPECT_EQ(HospitalRows(wrong->ADOC), hospitals);
+}
+
 TEST_F(CrawlButtons, WithoutAnHttpClientACrawlIsAnErrorNotACrash) {
     auto w = StartOn(portal.BaseUrl(), portal.ScriptUrl());
     w->xmlHttp.reset(); // as a start-up that failed before creating it leaves the window

@@ -45,10 +45,24 @@ TEST(Charset, RoundTripsGbkAndReadsGbkAsGb18030) {
     EXPECT_EQ(CharsetToUtf8("", "gbk"), "");
 }
 
-TEST(Charset, UndecodableBytesAndUnknownNamesThrow) {
-    EXPECT_THROW(CharsetToUtf8("ok\xFF\xFE", "utf-8"), QuiloraError);
-    EXPECT_THROW(CharsetToUtf8("\xB1", "gbk"), QuiloraError); // cut in the middle of a character
-    EXPECT_THROW(Utf8ToCharset(kExtB, "GBK"), QuiloraError);  // no GBK form
+// A bad byte in an answer is one replacement character, never a lost page;
+// only text going out to the portal must convert exactly.
+TEST(Charset, BadBytesInAnswersBecomeReplacementCharacters) {
+    const std::string r = "\xEF\xBF\xBD";
+    struct Case {
+        std::string bytes, charset, expected;
+    } cases[] = {
+        {"ok\xFF\xFE", "utf-8", "ok" + r + r},
+        {kBeijingGbk + "\xB1", "gbk", "北京" + r}, // cut in the middle of a character
+        {"a\x80\xFF" + kBeijingGbk, "gbk", "a" + r + r + "北京"},
+        {"\xC3(x", "utf-8", r + "(x"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(CharsetToUtf8(c.bytes, c.charset), c.expected) << c.charset;
+}
+
+TEST(Charset, UnconvertibleOutgoingTextAndUnknownNamesThrow) {
+    EXPECT_THROW(Utf8ToCharset(kExtB, "GBK"), QuiloraError); // no GBK form
     EXPECT_THROW(CharsetToUtf8("abc", "no-such-charset"), QuiloraError);
     EXPECT_FALSE(IsKnownCharset("no-such-charset"));
     EXPECT_TRUE(IsKnownCharset("GBK"));
