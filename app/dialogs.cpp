@@ -4,6 +4,9 @@
 #include <QFile>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScreen>
+#include <QShowEvent>
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -30,6 +33,22 @@ std::string LoadCaption(const char* resource) {
     return file.readAll().trimmed().toStdString();
 }
 
+// A box that places itself in the middle of the screen once it knows its size.
+class ScreenCentredBox : public QMessageBox {
+public:
+    using QMessageBox::QMessageBox;
+
+protected:
+    void showEvent(QShowEvent* event) override {
+        QMessageBox::showEvent(event);
+        if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+            QRect frame = frameGeometry();
+            frame.moveCenter(screen->geometry().center());
+            move(frame.topLeft());
+        }
+    }
+};
+
 } // namespace
 
 Responder SetResponder(Responder responder) {
@@ -42,9 +61,15 @@ int ShowMessage(const MessageRequest& request) {
 }
 
 int ShowMessageBox(const MessageRequest& request) {
-    QMessageBox box(QApplication::activeWindow());
+    const std::unique_ptr<QMessageBox> owned =
+        request.centreOnScreen ? std::make_unique<ScreenCentredBox>()
+                               : std::make_unique<QMessageBox>(QApplication::activeWindow());
+    QMessageBox& box = *owned;
     box.setWindowModality(Qt::ApplicationModal);
     box.setWindowTitle(QString::fromStdString(request.caption));
+    // Page answers are shown as they came: a refusal wrapped in <script> must
+    // not be taken for markup and shown as an empty box.
+    box.setTextFormat(Qt::PlainText);
     box.setText(QString::fromStdString(request.text));
     switch (request.flags & kMbIconMask) {
     case kMbIconError:

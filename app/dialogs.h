@@ -27,9 +27,10 @@ inline constexpr int kIdYes = 6;
 inline constexpr int kIdNo = 7;
 
 struct MessageRequest {
-    std::string text;    // UTF-8
+    std::string text;    // UTF-8, always shown as plain text
     std::string caption; // UTF-8
     unsigned flags = 0;
+    bool centreOnScreen = false; // else over the active window
 };
 
 // Answers a message box: gives the code of the button pressed.

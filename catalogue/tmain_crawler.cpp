@@ -141,7 +141,7 @@ void TMain::btnGetDoctorClick() {
 }
 
 void TMain::btnTestClick() {
-    ShowMessage(MessageRequest{EpochMillis(), kApplicationTitle, kMbOk});
+    ShowMessage(MessageRequest{EpochMillis(), kApplicationTitle, kMbOk, true});
 }
 
 } // namespace quilora

@@ -1,7 +1,5 @@
 #include "patients.h"
 
-#include <charconv>
-
 #include "common/normalise.h"
 #include "scan/patterns.h"
 #include "scan/tregexpr.h"
@@ -11,13 +9,14 @@ namespace quilora {
 
 namespace {
 
-long long ParseDigits(std::string_view digits) {
-    long long value = 0;
-    const char* end = digits.data() + digits.size();
-    const auto [ptr, ec] = std::from_chars(digits.data(), end, value);
-    if (digits.empty() || ec != std::errc() || ptr != end)
-        throw ConversionError("'" + std::string(digits) + "' 不是有效的整数值");
-    return value;
+// The catalogue keeps both numbers in 32-bit integer columns, and the list reads
+// them back as such: a wider one would be stored and then break every sign-in.
+int PatientNumber(std::string_view digits) {
+    try {
+        return ParseInt32(digits);
+    } catch (const ConversionError&) {
+        throw QuiloraError("门户返回的就诊人编号无效: " + std::string(digits) + "，就诊人列表未更新。");
+    }
 }
 
 } // namespace
@@ -31,8 +30,8 @@ std::vector<PatientRecord> ReadPatients(std::string_view page) {
         p.relation = re.Capture(2);
         p.sex = re.Capture(3);
         p.birthday = re.Capture(4);
-        p.userId = ParseDigits(re.CaptureView(5));
-        p.cardNo = ParseDigits(re.CaptureView(6));
+        p.userId = PatientNumber(re.CaptureView(5));
+        p.cardNo = PatientNumber(re.CaptureView(6));
         patients.push_back(std::move(p));
     });
     return patients;

@@ -15,12 +15,13 @@ struct PatientRecord {
     std::string relation; // Guanxi
     std::string sex;
     std::string birthday;
-    long long userId = 0; // the number of the row's "修改资料" link
-    long long cardNo = 0; // the number of the row's clinic link, sent as memberid
+    int userId = 0; // the number of the row's "修改资料" link
+    int cardNo = 0; // the number of the row's clinic link, sent as memberid
 };
 
 // Reads the patient page as fetched: normalised, every plain blank removed,
-// then one record per patient row in page order.
+// then one record per patient row in page order. A number beyond 32 bits
+// refuses the whole page (QuiloraError).
 std::vector<PatientRecord> ReadPatients(std::string_view page);
 
 // An entry of the patient list.

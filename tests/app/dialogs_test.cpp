@@ -3,9 +3,11 @@
 
 #include <QApplication>
 #include <QFile>
+#include <QLabel>
 #include <QLibraryInfo>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScreen>
 #include <QTest>
 #include <QTimer>
 #include <stdexcept>
@@ -189,6 +191,48 @@ TEST(MessageBox, ShowsTheIconButtonsAndDefaultButtonThatTheFlagsName) {
             box.defaultButton()->click();
         });
         EXPECT_EQ(answer, c.answer);
+    }
+}
+
+// Seen: a refusal wrapped in a script tag showed an empty box, read as HTML.
+TEST(MessageBox, ShowsItsTextAsPlainText) {
+    const std::string refusal = "<script>alert('您已预约过该时段…');</script>";
+    for (const unsigned flags : {HintFlags(), kMbIconError | kMbOk, ConfirmFlags(false, 1)}) {
+        SCOPED_TRACE(flags);
+        AnswerRealBox({refusal, "提示", flags}, [&](QMessageBox& box) {
+            const auto* label = box.findChild<QLabel*>(QStringLiteral("qt_msgbox_label"));
+            ASSERT_NE(label, nullptr);
+            EXPECT_EQ(label->textFormat(), Qt::PlainText);
+            EXPECT_EQ(label->text().toStdString(), refusal);
+            // what a reader sees on screen is the text, not an empty box
+            EXPECT_GT(label->sizeHint().width(),
+                      QFontMetrics(label->font()).horizontalAdvance(QStringLiteral("<script>")));
+            box.buttons().front()->click();
+        });
+    }
+}
+
+TEST(MessageBox, AScreenCentredBoxIsCentredOnTheScreenNotOnTheActiveWindow) {
+    QWidget window;
+    window.setGeometry(10, 10, 300, 200); // far from the middle
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    const QPoint screenCentre = QGuiApplication::primaryScreen()->geometry().center();
+    for (const bool centre : {true, false}) {
+        SCOPED_TRACE(centre);
+        MessageRequest request{"1262304086399", "Quilora自动预约系统", kMbOk};
+        request.centreOnScreen = centre;
+        QApplication::setActiveWindow(&window);
+        ASSERT_EQ(QApplication::activeWindow(), &window);
+        AnswerRealBox(request, [&](QMessageBox& box) {
+            const QPoint boxCentre = box.frameGeometry().center();
+            if (centre)
+                EXPECT_LE((boxCentre - screenCentre).manhattanLength(), 4)
+                    << boxCentre.x() << "," << boxCentre.y();
+            else
+                EXPECT_GT((boxCentre - screenCentre).manhattanLength(), 40);
+            box.buttons().front()->click();
+        });
     }
 }
 

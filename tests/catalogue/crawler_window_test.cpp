@@ -187,6 +187,7 @@ TEST_F(CrawlButtons, TheTestButtonShowsAFreshStampInAPlainBox) {
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].caption, kApplicationTitle);
     EXPECT_EQ(boxes[0].flags, kMbOk); // no icon, one OK button
+    EXPECT_TRUE(boxes[0].centreOnScreen);
     ASSERT_FALSE(boxes[0].text.empty());
     EXPECT_EQ(boxes[0].text.find_first_not_of("0123456789"), std::string::npos) << boxes[0].text;
     const long long shown = std::stoll(boxes[0].text);

@@ -14,7 +14,7 @@ namespace {
 
 // One patient row as the portal's patient page writes it.
 std::string Row(const std::string& name, const std::string& relation, const std::string& sex,
-                const std::string& birthday, int member, int clinic) {
+                const std::string& birthday, long long member, long long clinic) {
     return "\t\t<DIV class=\"UserRow\" onmouseover=\"this.style.background='#EAF4FF'\" "
            "onmouseout=\"this.style.background='#FFFFFF'\">\r\n"
            "\t\t\t<SPAN style=\"width:100px;\">" +
@@ -48,6 +48,24 @@ TEST(ReadPatients, OneRecordPerRowInPageOrder) {
     EXPECT_EQ(patients[1].name, "lina"); // lower case, no blank
     EXPECT_EQ(patients[2].name, "王乐"); // the tab goes with normalisation
     EXPECT_EQ(patients[2].cardNo, 503);
+}
+
+// Seen: a clinic number of 3000000000 was stored, and every later sign-in failed
+// to read the list back.
+TEST(ReadPatients, ANumberBeyondThirtyTwoBitsRefusesThePage) {
+    const std::string good = Row("王小明", "本人", "男", "1985-02-03", 11, 501);
+    for (const auto& [member, clinic] : {std::pair{12LL, 3000000000LL}, std::pair{4294967308LL, 502LL}}) {
+        SCOPED_TRACE(std::to_string(member) + "/" + std::to_string(clinic));
+        try {
+            ReadPatients(Page(good + Row("李娜", "配偶", "女", "1987-12-30", member, clinic)));
+            ADD_FAILURE() << "read";
+        } catch (const QuiloraError& e) {
+            const std::string wide = std::to_string(member == 12 ? clinic : member);
+            EXPECT_NE(std::string(e.what()).find(wide), std::string::npos) << e.what();
+        }
+    }
+    EXPECT_EQ(ReadPatients(Page(good + Row("李娜", "配偶", "女", "1987-12-30", 12, 2147483647)))[1].cardNo,
+              2147483647);
 }
 
 TEST(ReadPatients, OtherPagesGiveNone) {
