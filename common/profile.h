@@ -14,8 +14,10 @@ public:
 
     std::string ReadString(std::string_view section, std::string_view key, std::string_view def) const;
     int ReadInteger(std::string_view section, std::string_view key, int def) const;
-    // Throw QuiloraError "Unable to write to <path>" when the write is refused.
-    // A file created here is readable and writable by its owner only.
+    // Throw QuiloraError "Unable to write to <path>" when the write is refused, and then
+    // leave the file as it was; a section, key or value holding a line break is refused.
+    // The file is replaced as a whole, readable and writable by its owner only. A symbolic
+    // link in its place stays a link: the file at the end of the chain is replaced.
     void WriteString(std::string_view section, std::string_view key, std::string_view value) const;
     void WriteInteger(std::string_view section, std::string_view key, int value) const;
 
