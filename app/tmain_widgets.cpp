@@ -14,6 +14,7 @@
 #include <QTabWidget>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <QValidator>
 
 #include "app/radio_group.h"
 #include "app/schedule_list.h"
@@ -53,6 +54,23 @@ QFont WindowFont() {
     font.setPixelSize(12);
     return font;
 }
+
+// Drops line breaks as they are typed or pasted: a password is one line of
+// Config.ini, and a pasted line break must not become a setting of its own.
+class NoLineBreaks : public QValidator {
+public:
+    using QValidator::QValidator;
+    State validate(QString& input, int& pos) const override {
+        for (qsizetype i = input.size() - 1; i >= 0; --i) {
+            if (input[i] != QLatin1Char('\n') && input[i] != QLatin1Char('\r'))
+                continue;
+            input.remove(i, 1);
+            if (i < pos)
+                --pos;
+        }
+        return Acceptable;
+    }
+};
 
 template <class W> W* Named(W* widget, const char* name) {
     widget->setObjectName(QString::fromLatin1(name));
@@ -129,6 +147,7 @@ void TMain::BuildWidgets() {
     edtUserID->setAccessibleName(QStringLiteral("用户卡号"));
     edtPasswd = Named(new QLineEdit(gbxLogin), "edtPasswd");
     edtPasswd->setEchoMode(QLineEdit::Password);
+    edtPasswd->setValidator(new NoLineBreaks(edtPasswd));
     // One "*" per character, whatever the style's own mask character is.
     edtPasswd->setStyleSheet(QStringLiteral("QLineEdit { lineedit-password-character: 42; }"));
     btnLogin = Button(QStringLiteral("登入"), "btnLogin", gbxLogin);

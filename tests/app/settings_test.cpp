@@ -1,6 +1,7 @@
 // Config.ini as the window reads and writes it: the restore rules, the saved
 // keys, the keys that are never written, and a refused write.
 #include <QComboBox>
+#include <QFile>
 #include <QFileInfo>
 #include <QLineEdit>
 #include <sys/stat.h>
@@ -90,6 +91,20 @@ TEST_F(SettingsTest, ACreatedFileIsForItsOwnerOnly) {
     EXPECT_EQ(st.st_mode & 0777, 0600);
     EXPECT_EQ(Read("UserTypeArea"), "1");
     EXPECT_EQ(Read("CardNo"), "<absent>"); // never written
+}
+
+// Seen: a pasted "password⏎Connect=…" added a second Connect line, and the
+// next start opened the other catalogue.
+TEST_F(SettingsTest, ALineBreakInThePasswordNeverBecomesASetting) {
+    WriteConfig(std::string(kSqlite) + "Passwd=old\n");
+    auto w = Start();
+    const std::string connect = Read("Connect");
+    w->edtPasswd->clear();
+    w->edtPasswd->insert(QStringLiteral("demo1234\r\nConnect=Provider=SQLite;Data Source=evil.db"));
+    EXPECT_EQ(w->edtPasswd->text(), QStringLiteral("demo1234Connect=Provider=SQLite;Data Source=evil.db"));
+    w->SaveSettings();
+    EXPECT_EQ(Read("Connect"), connect);
+    EXPECT_EQ(Read("Passwd"), "demo1234Connect=Provider=SQLite;Data Source=evil.db");
 }
 
 TEST_F(SettingsTest, ARefusedWriteRaisesUnableToWriteWithTheFullPath) {

@@ -739,6 +739,13 @@ TEST_F(OverloadedPortalBooking, PollingGoesOnThroughDroppedAndEmptyAnswers) {
     ASSERT_TRUE(WaitForHint(kBooked)) << ::testing::PrintToString(boxes.Texts());
     EXPECT_FALSE(boxes.AnyError());
     EXPECT_NE(Log().find("查询失败，继续自动预约"), std::string::npos) << Log();
+    // A failed poll is one line, its reason in brackets on that same line.
+    for (const QString& line : window->mmo->toPlainText().split(QLatin1Char('\n'))) {
+        EXPECT_FALSE(line.startsWith(QStringLiteral("（"))) << line.toStdString();
+        if (line.startsWith(QStringLiteral("查询失败"))) {
+            EXPECT_TRUE(line.endsWith(QStringLiteral("）"))) << line.toStdString();
+        }
+    }
     int faultedPolls = 0;
     for (const auto& e : Requests("/Action/NumberWater.ashx"))
         faultedPolls += e.Param("state") == "2" && e.fault != "none";
