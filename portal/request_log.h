@@ -23,6 +23,7 @@ struct RequestLogEntry {
     std::string Param(const std::string& key) const;
 };
 
+// {"time","host","path","query","cookie","signedIn","fault"} on one line, UTF-8.
 std::string ToJsonLine(const RequestLogEntry& entry);
 
 class RequestLog {
