@@ -13,6 +13,7 @@
 
 #include "portal/charset.h"
 #include "portal/faults.h"
+#include "portal/http_date.h"
 #include "portal/http_server.h"
 #include "portal/pages.h"
 
@@ -23,6 +24,7 @@ namespace {
 using Clock = std::chrono::system_clock;
 constexpr std::string_view kSessionCookie = "ASP.NET_SessionId";
 constexpr std::string_view kLoopback = "127.0.0.1";
+constexpr std::string_view kNumberListPath = "/action/numberwater.ashx";
 
 std::string LowerAscii(std::string_view s) {
     std::string out(s);
@@ -67,7 +69,8 @@ struct SlotRuntime {
     int polls = 0;
     int releaseAfterPolls = 0;
     std::optional<Clock::time_point> releaseAt;
-    bool released = false;
+    bool released = false; // by polls
+    int busyAnswers = 0;   // given since the release
 };
 
 // What a request handler works with: decoded parameters and the session.
@@ -76,6 +79,8 @@ struct Call {
     httplib::Response& res;
     std::map<std::string, std::string> params; // keys lower-cased, values UTF-8
     const Account* account = nullptr;          // the signed-in account, if any
+    Clock::time_point arrival;                 // on the portal clock
+    bool busy = false;                         // answered "Server Too Busy"
 
     std::string Get(const std::string& key) const {
         const auto it = params.find(key);
@@ -115,12 +120,15 @@ struct DemoPortal::Impl {
     mutable std::mutex sessionMutex;
     std::unordered_map<std::string, std::size_t> sessions; // token -> account index
     std::mt19937_64 tokenSource{std::random_device{}()};
+    std::int64_t numberListRequests = 0;
 
     mutable std::mutex slotMutex;
     std::unordered_map<int, SlotRuntime> slots;
     std::vector<Booking> bookings;
 
     explicit Impl(PortalOptions o);
+
+    Clock::time_point Now() const { return Clock::now() + options.clockOffset; }
 
     // --- slot state, slotMutex held ---
     SlotRuntime& RuntimeOf(const Slot& base) {
@@ -132,20 +140,17 @@ struct DemoPortal::Impl {
         }
         return it->second;
     }
-    bool Released(const Slot& base, SlotRuntime& rt) {
-        if (base.state != state::kNotReleased)
-            return true;
-        if (!rt.released && rt.releaseAt && Clock::now() >= *rt.releaseAt)
-            rt.released = true;
-        return rt.released;
+    // `at` is the request's arrival, so a delayed answer does not open a slot early.
+    static bool Released(const Slot& base, const SlotRuntime& rt, Clock::time_point at) {
+        return base.state != state::kNotReleased || rt.released || (rt.releaseAt && at >= *rt.releaseAt);
     }
     static std::uint32_t AllNumbers(const Slot& base) { return (1u << base.numberCount) - 1; }
-    int StateNow(const Slot& base, SlotRuntime& rt) {
+    static int StateAt(const Slot& base, const SlotRuntime& rt, Clock::time_point at) {
         switch (base.state) {
         case state::kOpen:
         case state::kFull:
         case state::kNotReleased:
-            if (!Released(base, rt))
+            if (!Released(base, rt, at))
                 return state::kNotReleased;
             return (rt.taken & AllNumbers(base)) == AllNumbers(base) ? state::kFull : state::kOpen;
         default:
@@ -159,11 +164,11 @@ struct DemoPortal::Impl {
                 free.push_back(k);
         return free;
     }
-    std::vector<Slot> CurrentSlots(int doctorId) {
+    std::vector<Slot> SlotsAt(int doctorId, Clock::time_point at) {
         std::vector<Slot> list = catalogue.SlotsOf(doctorId);
         const std::lock_guard lock(slotMutex);
         for (Slot& s : list)
-            s.state = StateNow(s, RuntimeOf(s));
+            s.state = StateAt(s, RuntimeOf(s), at);
         return list;
     }
 
@@ -178,7 +183,9 @@ struct DemoPortal::Impl {
     }
     httplib::Server::HandlerResponse Serve(bool scriptHost, const httplib::Request& req,
                                            httplib::Response& res);
+    const Account* SessionOf(const std::string& token, bool numberList);
     void Route(bool scriptHost, Call& call);
+    void RouteOrFail(bool scriptHost, Call& call);
 
     void SignIn(Call& call);
     void Patients(Call& call);
@@ -224,27 +231,37 @@ DemoPortal::Impl::Impl(PortalOptions o)
             [this, scriptHost](const httplib::Request& req, httplib::Response& res) {
                 return Serve(scriptHost, req, res);
             });
+        // Runs for every answer written, the library's own 400s included.
+        server->set_post_routing_handler([this](const httplib::Request&, httplib::Response& res) {
+            res.set_header("Date", HttpDate(Now()));
+        });
     }
 }
 
 httplib::Server::HandlerResponse DemoPortal::Impl::Serve(bool scriptHost, const httplib::Request& req,
                                                          httplib::Response& res) {
+    const Clock::time_point arrival = Now();
     const std::uint64_t ordinal = arrivals.fetch_add(1);
-    const Fault fault = faults.Decide(ordinal);
+    Fault fault = faults.Decide(ordinal);
+    const bool numberList = !scriptHost && LowerAscii(req.path) == kNumberListPath;
 
-    Call call{req, res, {}, nullptr};
+    Call call{req, res, {}, nullptr, arrival};
     for (const auto& [key, value] : req.params)
         call.params.emplace(LowerAscii(key), DecodeQueryValue(value, options.charset));
     const std::string token = SessionTokenOf(req);
-    if (!token.empty()) {
-        const std::lock_guard lock(sessionMutex);
-        if (const auto it = sessions.find(token); it != sessions.end())
-            call.account = &accounts[it->second];
+    call.account = SessionOf(token, numberList);
+
+    // A number list is answered as of its arrival: releases and the busy answers
+    // after them go by when a request came, not by when its delayed answer leaves.
+    const bool answeredOnArrival = numberList && (fault == Fault::None || fault == Fault::Stall);
+    if (answeredOnArrival) {
+        RouteOrFail(scriptHost, call);
+        if (call.busy)
+            fault = Fault::Busy; // refused at once, never stalled
     }
 
     RequestLogEntry entry;
-    entry.timeMs =
-        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now().time_since_epoch()).count();
+    entry.timeMs = std::chrono::duration_cast<std::chrono::milliseconds>(arrival.time_since_epoch()).count();
     entry.host = scriptHost ? "script" : "main";
     entry.path = req.path;
     if (const std::size_t q = req.target.find('?'); q != std::string::npos)
@@ -277,16 +294,35 @@ httplib::Server::HandlerResponse DemoPortal::Impl::Serve(bool scriptHost, const 
         res.status = 200;
         res.set_content(std::string(), contentType);
         return httplib::Server::HandlerResponse::Handled;
+    case Fault::Busy:
     case Fault::None:
         break;
     }
+    if (!answeredOnArrival)
+        RouteOrFail(scriptHost, call);
+    return httplib::Server::HandlerResponse::Handled;
+}
+
+const Account* DemoPortal::Impl::SessionOf(const std::string& token, bool numberList) {
+    const std::lock_guard lock(sessionMutex);
+    // Counted under the lock of the lookups, so that no request counted later
+    // still finds a session.
+    if (numberList && options.forgetSessionsAfterPolls > 0 &&
+        ++numberListRequests == options.forgetSessionsAfterPolls)
+        sessions.clear();
+    if (token.empty())
+        return nullptr;
+    const auto it = sessions.find(token);
+    return it == sessions.end() ? nullptr : &accounts[it->second];
+}
+
+void DemoPortal::Impl::RouteOrFail(bool scriptHost, Call& call) {
     try {
         Route(scriptHost, call);
     } catch (const std::exception&) {
-        res.status = 500;
-        res.set_content(EncodeAnswer(pages::ServerError(), options.charset), contentType);
+        call.res.status = 500;
+        call.res.set_content(EncodeAnswer(pages::ServerError(), options.charset), contentType);
     }
-    return httplib::Server::HandlerResponse::Handled;
 }
 
 void DemoPortal::Impl::Route(bool scriptHost, Call& call) {
@@ -384,7 +420,7 @@ void DemoPortal::Impl::DoctorPage(Call& call) {
         Answer(call.res, pages::DoctorNotFound(options.charset), contentType);
         return;
     }
-    const std::vector<Slot> list = CurrentSlots(doctor->id);
+    const std::vector<Slot> list = SlotsAt(doctor->id, call.arrival);
     Answer(call.res,
            pages::DoctorPage(*catalogue.FindHospital(doctor->hospitalId),
                              *catalogue.FindDepartment(doctor->departmentId), *doctor, list, options.charset),
@@ -405,7 +441,7 @@ void DemoPortal::Impl::NumberList(Call& call) {
     {
         const std::lock_guard lock(slotMutex);
         SlotRuntime& rt = RuntimeOf(*base);
-        if (base->state == state::kNotReleased && !Released(*base, rt)) {
+        if (!Released(*base, rt, call.arrival)) {
             if (rt.releaseAfterPolls > 0 && rt.polls >= rt.releaseAfterPolls) {
                 rt.released = true;
             } else {
@@ -414,7 +450,16 @@ void DemoPortal::Impl::NumberList(Call& call) {
                 return;
             }
         }
-        switch (StateNow(*base, rt)) {
+        // The rush at a release: the web server turns the first requests away
+        // before the page itself is reached.
+        if (base->state == state::kNotReleased && rt.busyAnswers < options.busyAfterRelease) {
+            ++rt.busyAnswers;
+            call.busy = true;
+            call.res.status = 503;
+            call.res.set_content(pages::ServerTooBusy(), "text/html; charset=us-ascii");
+            return;
+        }
+        switch (StateAt(*base, rt, call.arrival)) {
         case state::kClosed:
             answer = pages::Status(-2, "已截止", "该时段已停止预约");
             break;
@@ -451,7 +496,7 @@ void DemoPortal::Impl::RegistrationForm(Call& call) {
     {
         const std::lock_guard lock(slotMutex);
         SlotRuntime& rt = RuntimeOf(*base);
-        if (StateNow(*base, rt) != state::kOpen || (rt.taken & (1u << k)) != 0) {
+        if (StateAt(*base, rt, call.arrival) != state::kOpen || (rt.taken & (1u << k)) != 0) {
             Answer(call.res, pages::Status(-5, "已被预约", "该号源已不可预约，请重新选择"), contentType);
             return;
         }
@@ -498,7 +543,7 @@ void DemoPortal::Impl::Register(Call& call) {
     {
         const std::lock_guard lock(slotMutex);
         SlotRuntime& rt = RuntimeOf(*base);
-        switch (StateNow(*base, rt)) {
+        switch (StateAt(*base, rt, call.arrival)) {
         case state::kOpen:
             break;
         case state::kFull:
@@ -611,12 +656,13 @@ const std::vector<Account>& DemoPortal::Accounts() const {
 }
 
 std::vector<Slot> DemoPortal::SlotsOf(int doctorId) const {
-    return impl_->CurrentSlots(doctorId);
+    return impl_->SlotsAt(doctorId, Now());
 }
 
 std::optional<SlotOfDoctor> DemoPortal::FindSlot(int state) const {
+    const auto now = Now();
     for (const Doctor& d : impl_->catalogue.Doctors())
-        for (const Slot& s : impl_->CurrentSlots(d.id))
+        for (const Slot& s : impl_->SlotsAt(d.id, now))
             if (s.state == state)
                 return SlotOfDoctor{d, s};
     return std::nullopt;
@@ -640,6 +686,7 @@ void DemoPortal::ReleaseAfterPolls(int sn, int polls) {
     rt.releaseAfterPolls = polls;
     rt.releaseAt.reset();
     rt.released = false;
+    rt.busyAnswers = 0;
 }
 
 void DemoPortal::ReleaseAt(int sn, std::chrono::system_clock::time_point when) {
@@ -651,6 +698,7 @@ void DemoPortal::ReleaseAt(int sn, std::chrono::system_clock::time_point when) {
     rt.releaseAfterPolls = 0;
     rt.releaseAt = when;
     rt.released = false;
+    rt.busyAnswers = 0;
 }
 
 int DemoPortal::PollsOf(int sn) const {
@@ -662,6 +710,15 @@ int DemoPortal::PollsOf(int sn) const {
 std::vector<Booking> DemoPortal::Bookings() const {
     const std::lock_guard lock(impl_->slotMutex);
     return impl_->bookings;
+}
+
+std::chrono::system_clock::time_point DemoPortal::Now() const {
+    return impl_->Now();
+}
+
+void DemoPortal::ForgetSessions() {
+    const std::lock_guard lock(impl_->sessionMutex);
+    impl_->sessions.clear();
 }
 
 std::vector<RequestLogEntry> DemoPortal::RequestLog() const {

@@ -70,9 +70,15 @@ public:
     // A not-yet-released slot: the first `polls` number-list requests answer
     // "|未放号|", the next one opens it (0: never by polls).
     void ReleaseAfterPolls(int sn, int polls);
+    // ... or the first one arriving at or after `when`, on the portal clock.
     void ReleaseAt(int sn, std::chrono::system_clock::time_point when);
     int PollsOf(int sn) const;
     std::vector<Booking> Bookings() const;
+
+    // The portal clock: this machine's clock moved by Options().clockOffset.
+    std::chrono::system_clock::time_point Now() const;
+    // Forgets every session, as a restart of the portal does.
+    void ForgetSessions();
 
     std::vector<RequestLogEntry> RequestLog() const;
     void ClearRequestLog();

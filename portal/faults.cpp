@@ -18,6 +18,8 @@ std::string_view FaultName(Fault fault) {
         return "error";
     case Fault::EmptyBody:
         return "empty";
+    case Fault::Busy:
+        return "busy";
     case Fault::None:
         break;
     }

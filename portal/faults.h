@@ -16,7 +16,8 @@ struct FaultOptions {
     int stallMs = 30000;
 };
 
-enum class Fault { None, Drop, Stall, Error, EmptyBody };
+// Busy is never drawn: the number list answers it after a slot's release.
+enum class Fault { None, Drop, Stall, Error, EmptyBody, Busy };
 
 std::string_view FaultName(Fault fault);
 

@@ -81,6 +81,15 @@ std::string ServerError() {
            "\t<B>说明:</B> 服务器上出现应用程序错误。\r\n</BODY>\r\n</HTML>\r\n";
 }
 
+std::string ServerTooBusy() {
+    return "<!DOCTYPE HTML PUBLIC \"-//W3C//DTD HTML 4.01//EN\"\"http://www.w3.org/TR/html4/strict.dtd\">\r\n"
+           "<HTML><HEAD><TITLE>Service Unavailable</TITLE>\r\n"
+           "<META HTTP-EQUIV=\"Content-Type\" Content=\"text/html; charset=us-ascii\"></HEAD>\r\n"
+           "<BODY><h2>Server Too Busy</h2>\r\n"
+           "<hr><p>HTTP Error 503. The service is unavailable.</p>\r\n"
+           "</BODY></HTML>\r\n";
+}
+
 std::string SignInRequired(std::string_view charset) {
     return Page("用户登录", charset,
                 "\t<DIV class=\"LoginTip\">\r\n\t\t您尚未登录或登录已超时，请先登录后再进行操作。\r\n"

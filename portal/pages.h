@@ -14,6 +14,8 @@ namespace quilora::portal::pages {
 std::string Home(std::string_view charset);
 std::string NotFound(std::string_view charset);
 std::string ServerError();
+// The web server's own 503 page when its request queue is full (US-ASCII).
+std::string ServerTooBusy();
 // What every page that needs a signed-in session answers without one.
 std::string SignInRequired(std::string_view charset);
 

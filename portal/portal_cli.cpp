@@ -66,7 +66,25 @@ CliResult ParseCommandLine(int argc, const char* const* argv, std::ostream& out,
         ->check(CLI::NonNegativeNumber);
     std::string releaseAt;
     app.add_option("--release-at", releaseAt,
-                   "Not-yet-released slots open at TIME: HH:MM[:SS] today, or +SECONDS from start");
+                   "Not-yet-released slots open at TIME of the portal clock: HH:MM[:SS] today, or "
+                   "+SECONDS from start");
+    app.add_option("--busy-after-release", o.busyAfterRelease,
+                   "The first N number-list answers of a slot after its release are HTTP 503 "
+                   "Server Too Busy")
+        ->capture_default_str()
+        ->check(CLI::NonNegativeNumber);
+    app.add_option("--forget-sessions-after-polls", o.forgetSessionsAfterPolls,
+                   "At the Nth number-list request forget every session, as a restart does; once "
+                   "(0: never)")
+        ->capture_default_str()
+        ->check(CLI::NonNegativeNumber);
+    constexpr long long kYearMs = 366LL * 24 * 3600 * 1000;
+    long long clockOffsetMs = 0;
+    app.add_option("--clock-offset", clockOffsetMs,
+                   "Milliseconds the portal clock runs ahead of this machine's (negative: behind); "
+                   "used by releases, the Date header and the log")
+        ->capture_default_str()
+        ->check(CLI::Range(-kYearMs, kYearMs));
     app.add_option("--latency", o.faults.latencyMs, "Milliseconds added to every answer")
         ->capture_default_str()
         ->check(CLI::Range(0, 600000));
@@ -88,7 +106,8 @@ CliResult ParseCommandLine(int argc, const char* const* argv, std::ostream& out,
     app.add_option("--stall-ms", o.faults.stallMs, "How long a stalled request waits")
         ->capture_default_str()
         ->check(CLI::Range(0, 3600000));
-    app.add_option("--log", o.logFile, "Append one JSON line per request to FILE");
+    app.add_option("--log", o.logFile,
+                   "Append one JSON line per request to FILE (time: arrival, in ms on the portal clock)");
     app.add_option("--threads", o.threads, "Worker threads per host")
         ->capture_default_str()
         ->check(CLI::Range(2, 256));
@@ -103,8 +122,9 @@ CliResult ParseCommandLine(int argc, const char* const* argv, std::ostream& out,
             if (!o.firstDay)
                 throw CLI::ValidationError("--first-day", "expected YYYY-MM-DD, got '" + firstDay + "'");
         }
+        o.clockOffset = std::chrono::milliseconds(clockOffsetMs);
         if (!releaseAt.empty()) {
-            o.releaseAt = ParseReleaseTime(releaseAt, std::chrono::system_clock::now());
+            o.releaseAt = ParseReleaseTime(releaseAt, std::chrono::system_clock::now() + o.clockOffset);
             if (!o.releaseAt)
                 throw CLI::ValidationError("--release-at",
                                            "expected HH:MM[:SS] or +SECONDS, got '" + releaseAt + "'");

@@ -16,7 +16,8 @@ struct CliResult {
 
 CliResult ParseCommandLine(int argc, const char* const* argv, std::ostream& out, std::ostream& err);
 
-// "HH:MM", "HH:MM:SS" (today, local time) or "+SECONDS" (from now).
+// "HH:MM", "HH:MM:SS" (now's day, local time) or "+SECONDS" (from now); now is
+// the portal clock's, and so is the result.
 std::optional<std::chrono::system_clock::time_point>
 ParseReleaseTime(std::string_view text, std::chrono::system_clock::time_point now);
 

@@ -1,44 +1,12 @@
 #include "portal/request_log.h"
 
-#include <cstdio>
+#include <nlohmann/json.hpp>
 #include <stdexcept>
 
 namespace quilora::portal {
 
 namespace {
 constexpr std::size_t kMaxEntries = 200000;
-
-void AppendJsonString(std::string& out, const std::string& s) {
-    out += '"';
-    for (unsigned char ch : s) {
-        switch (ch) {
-        case '"':
-            out += "\\\"";
-            break;
-        case '\\':
-            out += "\\\\";
-            break;
-        case '\n':
-            out += "\\n";
-            break;
-        case '\r':
-            out += "\\r";
-            break;
-        case '\t':
-            out += "\\t";
-            break;
-        default:
-            if (ch < 0x20) {
-                char buf[8];
-                std::snprintf(buf, sizeof buf, "\\u%04x", ch);
-                out += buf;
-            } else {
-                out += char(ch);
-            }
-        }
-    }
-    out += '"';
-}
 } // namespace
 
 std::string RequestLogEntry::Param(const std::string& key) const {
@@ -49,18 +17,13 @@ std::string RequestLogEntry::Param(const std::string& key) const {
 }
 
 std::string ToJsonLine(const RequestLogEntry& e) {
-    std::string out = "{\"time\":" + std::to_string(e.timeMs) + ",\"host\":";
-    AppendJsonString(out, e.host);
-    out += ",\"path\":";
-    AppendJsonString(out, e.path);
-    out += ",\"query\":";
-    AppendJsonString(out, e.query);
-    out += e.cookie ? ",\"cookie\":true" : ",\"cookie\":false";
-    out += e.signedIn ? ",\"signedIn\":true" : ",\"signedIn\":false";
-    out += ",\"fault\":";
-    AppendJsonString(out, e.fault);
-    out += '}';
-    return out;
+    // Ordered, so that lines keep the field order readers have seen so far.
+    const nlohmann::ordered_json line = {
+        {"time", e.timeMs},   {"host", e.host},         {"path", e.path},   {"query", e.query},
+        {"cookie", e.cookie}, {"signedIn", e.signedIn}, {"fault", e.fault},
+    };
+    // A path may decode to bytes that are no UTF-8; they become U+FFFD instead of an exception.
+    return line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
 RequestLog::RequestLog(const std::string& path) {

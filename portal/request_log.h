@@ -11,7 +11,7 @@
 namespace quilora::portal {
 
 struct RequestLogEntry {
-    std::int64_t timeMs = 0; // arrival, milliseconds since 1970-01-01 UTC
+    std::int64_t timeMs = 0; // arrival on the portal clock, milliseconds since 1970-01-01 UTC
     std::string host;        // "main" or "script"
     std::string path;
     std::string query;                                       // as sent, still percent-encoded
@@ -23,6 +23,7 @@ struct RequestLogEntry {
     std::string Param(const std::string& key) const;
 };
 
+// {"time","host","path","query","cookie","signedIn","fault"} on one line, UTF-8.
 std::string ToJsonLine(const RequestLogEntry& entry);
 
 class RequestLog {

@@ -6,7 +6,7 @@ packages=(
   build-essential cmake ninja-build pkg-config git
   qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libqt6sql6-sqlite libqt6sql6-odbc libgl-dev
   libcurl4-openssl-dev libpcre2-dev libsimpleini-dev libicu-dev
-  libcpp-httplib-dev libssl-dev zlib1g-dev libbrotli-dev libcli11-dev
+  libcpp-httplib-dev libssl-dev zlib1g-dev libbrotli-dev libcli11-dev nlohmann-json3-dev
   unixodbc unixodbc-dev odbc-postgresql tdsodbc postgresql
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   fonts-wqy-zenhei qt6-translations-l10n xdg-utils

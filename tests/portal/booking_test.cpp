@@ -1,5 +1,8 @@
-// Release of not-yet-released slots, and bookings taking numbers.
+// Release of not-yet-released slots, the rush after it, and bookings taking numbers.
+#include <functional>
 #include <thread>
+
+#include "common/gbk.h"
 
 #include "portal_client.h"
 
@@ -9,9 +12,10 @@ namespace {
 class BookingTest : public PortalTest {
 protected:
     void SetUp() override {
-        StartPortal();
+        StartPortal(Options());
         SignInDemo();
     }
+    virtual PortalOptions Options() const { return TestOptions(); }
 
     int StateOnDoctorPage(const SlotOfDoctor& s) {
         const std::string text =
@@ -75,7 +79,7 @@ TEST_F(BookingTest, ASlotOpensAfterTheArmedNumberOfPolls) {
 TEST_F(BookingTest, ASlotOpensAtItsReleaseTime) {
     const auto waiting = Portal().FindSlot(state::kNotReleased);
     ASSERT_TRUE(waiting);
-    Portal().ReleaseAt(waiting->slot.sn, std::chrono::system_clock::now() + std::chrono::milliseconds(300));
+    Portal().ReleaseAt(waiting->slot.sn, Portal().Now() + std::chrono::milliseconds(300));
     EXPECT_FALSE(PollSeesOpen(waiting->slot));
     std::this_thread::sleep_for(std::chrono::milliseconds(350));
     EXPECT_EQ(StateOnDoctorPage(*waiting), state::kOpen);
@@ -164,6 +168,107 @@ TEST_F(BookingTest, SlotsThatCannotBeBookedRefuseRegistration) {
         EXPECT_EQ(answer.find("成功"), std::string::npos) << state;
     }
     EXPECT_TRUE(Portal().Bookings().empty());
+}
+
+class BusyAfterReleaseTest : public BookingTest {
+protected:
+    PortalOptions Options() const override {
+        PortalOptions o = TestOptions();
+        o.busyAfterRelease = 3;
+        return o;
+    }
+
+    enum class Seen { NotReleased, Busy, Open };
+    // The slot's number list as the poll (state 2) or the booking (state 4) asks it.
+    Seen AskNumberList(const std::string& cookie, const Slot& slot, int state) {
+        const PortalAddress address = state == 4
+                                          ? NumberListAddress(Hosts(), RefOf(slot), EpochMillis())
+                                          : SlotPollAddress(Hosts(), RefOf(slot), state, EpochMillis());
+        const auto res = RawGet(Portal(), TargetOf(Portal(), address), cookie);
+        if (!res) {
+            ADD_FAILURE() << "no answer";
+            return Seen::NotReleased;
+        }
+        const std::string body = NormalisePage(CharsetToUtf8(res->body, "gbk"));
+        const bool entries = body.find("guahaodiv") != std::string::npos;
+        const bool marker = body.find(pattern::kNotReleasedMarker) != std::string::npos;
+        if (res->status == 503) {
+            EXPECT_NE(res->body.find("<TITLE>Service Unavailable</TITLE>"), std::string::npos);
+            EXPECT_NE(res->body.find("Server Too Busy"), std::string::npos);
+            EXPECT_EQ(res->get_header_value("Content-Type").find("text/html"), 0u);
+            EXPECT_TRUE(res->has_header("Date"));
+            EXPECT_FALSE(entries || marker) << body;
+            return Seen::Busy;
+        }
+        EXPECT_EQ(res->status, 200);
+        EXPECT_NE(entries, marker) << body;
+        return entries ? Seen::Open : Seen::NotReleased;
+    }
+    std::vector<std::string> NumberListFaults() const {
+        std::vector<std::string> faults;
+        for (const RequestLogEntry& e : portal_->RequestLog())
+            if (Lower(e.path) == "/action/numberwater.ashx")
+                faults.push_back(e.fault);
+        return faults;
+    }
+};
+
+TEST_F(BusyAfterReleaseTest, TheFirstNumberListAnswersAfterAReleaseAreServerTooBusy) {
+    const auto waiting = Portal().FindSlot(state::kNotReleased);
+    ASSERT_TRUE(waiting);
+    const int sn = waiting->slot.sn;
+    const std::string cookie = SessionCookie(Portal());
+    using enum Seen;
+    const struct {
+        std::string_view how;
+        std::function<void()> arm;
+        std::vector<Seen> seen; // polls and bookings taking turns
+    } cases[] = {
+        // The request that releases the slot is the first one turned away.
+        {"by polls",
+         [&] { Portal().ReleaseAfterPolls(sn, 2); },
+         {NotReleased, NotReleased, Busy, Busy, Busy, Open}},
+        {"at a time", [&] { Portal().ReleaseAt(sn, Portal().Now()); }, {Busy, Busy, Busy, Open, Open}},
+    };
+    for (const auto& c : cases) {
+        c.arm(); // re-arming starts the count again
+        Portal().ClearRequestLog();
+        std::vector<Seen> seen;
+        std::vector<std::string> faults;
+        for (std::size_t i = 0; i < c.seen.size(); ++i) {
+            seen.push_back(AskNumberList(cookie, waiting->slot, i % 2 == 0 ? 2 : 4));
+            faults.push_back(seen.back() == Busy ? "busy" : "none");
+        }
+        EXPECT_EQ(seen, c.seen) << c.how;
+        EXPECT_EQ(NumberListFaults(), faults) << c.how;
+    }
+}
+
+TEST_F(BusyAfterReleaseTest, OnlyTheNumberListIsBusy) {
+    const auto waiting = Portal().FindSlot(state::kNotReleased);
+    const auto open = Portal().FindSlot(state::kOpen);
+    ASSERT_TRUE(waiting && open);
+    const std::string cookie = SessionCookie(Portal());
+    // A slot open from the start has no release and no rush.
+    EXPECT_EQ(AskNumberList(cookie, open->slot, 2), Seen::Open);
+
+    Portal().ReleaseAt(waiting->slot.sn, Portal().Now());
+    EXPECT_EQ(AskNumberList(cookie, waiting->slot, 2), Seen::Busy);
+    // The form and the registration go through while the number list is busy,
+    // and do not use up its busy answers.
+    const Patient& patient = Demo(0);
+    const int number = Catalogue::NumberId(waiting->slot.sn, Portal().FreeNumbers(waiting->slot.sn).front());
+    EXPECT_TRUE(MatchOne(pattern::kFormSelectedOption,
+                         Read(RegistrationFormAddress(Hosts(), number, patient.clinicNumber, EpochMillis())),
+                         0));
+    EXPECT_NE(Register(ValuesFor(waiting->slot, number, patient)).find("成功"), std::string::npos);
+    EXPECT_EQ(AskNumberList(cookie, waiting->slot, 4), Seen::Busy);
+    EXPECT_EQ(AskNumberList(cookie, waiting->slot, 2), Seen::Busy);
+    EXPECT_EQ(AskNumberList(cookie, waiting->slot, 2), Seen::Open);
+    for (const RequestLogEntry& e : Portal().RequestLog())
+        if (Lower(e.path) != "/action/numberwater.ashx") {
+            EXPECT_EQ(e.fault, "none") << e.path;
+        }
 }
 
 } // namespace

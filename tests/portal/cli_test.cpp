@@ -2,8 +2,10 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <ctime>
 #include <sstream>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "portal/demo_portal.h"
@@ -41,6 +43,9 @@ TEST(Cli, DefaultsAndGivenValues) {
     EXPECT_EQ(defaults.result.options.scriptPort, 8010);
     EXPECT_EQ(defaults.result.options.charset, "gbk");
     EXPECT_EQ(defaults.result.options.scale, Scale::Demo);
+    EXPECT_EQ(defaults.result.options.busyAfterRelease, 0);
+    EXPECT_EQ(defaults.result.options.forgetSessionsAfterPolls, 0);
+    EXPECT_EQ(defaults.result.options.clockOffset, std::chrono::milliseconds(0));
 
     const Parsed p = Parse({"--port",
                             "0",
@@ -63,7 +68,13 @@ TEST(Cli, DefaultsAndGivenValues) {
                             "--drop-rate",
                             "0.25",
                             "--first-day",
-                            "2030-03-04"});
+                            "2030-03-04",
+                            "--busy-after-release",
+                            "3",
+                            "--forget-sessions-after-polls",
+                            "7",
+                            "--clock-offset",
+                            "-1500"});
     ASSERT_FALSE(p.result.exitCode) << p.err;
     const PortalOptions& o = p.result.options;
     EXPECT_EQ(o.port, 0);
@@ -77,6 +88,9 @@ TEST(Cli, DefaultsAndGivenValues) {
     EXPECT_EQ(o.faults.latencyMs, 20);
     EXPECT_DOUBLE_EQ(o.faults.errorRate, 0.25);
     EXPECT_EQ(o.firstDay, (Date{2030, 3, 4}));
+    EXPECT_EQ(o.busyAfterRelease, 3);
+    EXPECT_EQ(o.forgetSessionsAfterPolls, 7);
+    EXPECT_EQ(o.clockOffset, std::chrono::milliseconds(-1500));
 }
 
 TEST(Cli, BadOptionsEndWithAMessageAndNonZeroExit) {
@@ -89,6 +103,10 @@ TEST(Cli, BadOptionsEndWithAMessageAndNonZeroExit) {
         {"--error-rate", "0.6", "--drop-rate", "0.6"},
         {"--release-at", "25:00"},
         {"--first-day", "tomorrow"},
+        {"--busy-after-release", "-1"},
+        {"--forget-sessions-after-polls", "many"},
+        {"--clock-offset", "soon"},
+        {"--clock-offset", "99999999999999"},
         {"--accounts", "/no/such/file"},
         {"--port"},
     };
@@ -106,6 +124,7 @@ TEST(Cli, HelpNamesTheOptionsTheAccountsFormatAndTheDemoAccount) {
     ASSERT_TRUE(p.result.exitCode);
     EXPECT_EQ(*p.result.exitCode, 0);
     for (const char* word : {"--port", "--script-port", "--accounts", "--release-after-polls", "--release-at",
+                             "--busy-after-release", "--forget-sessions-after-polls", "--clock-offset",
                              "--stall-rate", "--log", "patient|NAME", card.c_str()})
         EXPECT_NE(p.out.find(word), std::string::npos) << word;
 }
@@ -117,6 +136,32 @@ TEST(Cli, ReleaseTimes) {
     EXPECT_TRUE(ParseReleaseTime("07:30:15", now));
     for (const char* bad : {"", "+", "+-3", "7", "07:60", "24:00", "07:30:15x"})
         EXPECT_FALSE(ParseReleaseTime(bad, now)) << bad;
+}
+
+// --release-at names a moment of the portal clock, whichever way it runs.
+TEST(Cli, ReleaseAtIsReadOnThePortalClock) {
+    using std::chrono::system_clock;
+    auto localTm = [](system_clock::time_point t) {
+        const std::time_t tt = system_clock::to_time_t(t);
+        return *std::localtime(&tt);
+    };
+    for (const char* offset : {"86400000", "-86400000", "0"}) {
+        const auto portalNow = system_clock::now() + std::chrono::milliseconds(std::stoll(offset));
+
+        const Parsed in30 = Parse({"--clock-offset", offset, "--release-at", "+30"});
+        ASSERT_FALSE(in30.result.exitCode) << in30.err;
+        const auto fromNow = *in30.result.options.releaseAt - portalNow;
+        EXPECT_GE(fromNow, std::chrono::seconds(29)) << offset;
+        EXPECT_LE(fromNow, std::chrono::seconds(31)) << offset;
+
+        const Parsed atNoon = Parse({"--release-at", "12:00:05", "--clock-offset", offset});
+        ASSERT_FALSE(atNoon.result.exitCode) << atNoon.err;
+        const std::tm want = localTm(portalNow);
+        const std::tm got = localTm(*atNoon.result.options.releaseAt);
+        EXPECT_EQ(std::make_tuple(got.tm_year, got.tm_mon, got.tm_mday, got.tm_hour, got.tm_min, got.tm_sec),
+                  std::make_tuple(want.tm_year, want.tm_mon, want.tm_mday, 12, 0, 5))
+            << offset;
+    }
 }
 
 #ifndef _WIN32

@@ -2,7 +2,9 @@
 // Test side of the portal: a demo portal on ephemeral ports, read the way the
 // client reads it (its fetcher, normalisation, scanner and pattern constants).
 #include <gtest/gtest.h>
+#include <httplib.h>
 
+#include <chrono>
 #include <memory>
 #include <optional>
 #include <string>
@@ -65,6 +67,33 @@ inline PortalOptions TestOptions() {
 
 inline SlotRef RefOf(const Slot& s) {
     return SlotRef{s.sn, s.date, s.timeid, s.type, s.weekid, Lower(s.url)};
+}
+
+// The path and query of an address on the portal's main host.
+inline std::string TargetOf(const DemoPortal& portal, const PortalAddress& address) {
+    return address.url.substr(portal.BaseUrl().size());
+}
+
+// One GET on its own connection, for what the client's fetcher does not show:
+// the status and the headers. No answer on a dropped connection.
+inline httplib::Result RawGet(const DemoPortal& portal, const std::string& target,
+                              const std::string& cookie = {}) {
+    httplib::Client c("127.0.0.1", portal.Port());
+    c.set_read_timeout(std::chrono::seconds(5));
+    httplib::Headers headers;
+    if (!cookie.empty())
+        headers.emplace("Cookie", cookie);
+    return c.Get(target.c_str(), headers);
+}
+
+// Signs the demo account in; the Cookie value that carries its session.
+inline std::string SessionCookie(const DemoPortal& portal) {
+    PortalHosts hosts{portal.BaseUrl(), portal.ScriptUrl(), portal.Options().charset};
+    const Account& a = portal.DemoAccount();
+    const auto res =
+        RawGet(portal, TargetOf(portal, SignInAddress(hosts, a.cardNumber, a.password, EpochMillis())));
+    const std::string set = res ? res->get_header_value("Set-Cookie") : std::string();
+    return set.substr(0, set.find(';'));
 }
 
 class PortalTest : public ::testing::Test {

@@ -119,5 +119,63 @@ TEST(SessionFile, AccountsFromTheFileSignIn) {
     EXPECT_EQ(found[1][6], "51002");
 }
 
+// A portal restart in the middle of a run, as the option or the method causes it.
+TEST(SessionLoss, EverySessionGoesAtOnceAndSigningInAgainWorks) {
+    const Account other{"6201000000000009", "other", {}};
+    const struct {
+        std::string_view how;
+        int forgetAfterPolls;
+        bool callForget; // ForgetSessions() just before the third number list
+    } cases[] = {{"option", 3, false}, {"method", 0, true}};
+    for (const auto& c : cases) {
+        PortalOptions o = TestOptions();
+        o.forgetSessionsAfterPolls = c.forgetAfterPolls;
+        o.accounts.push_back(other);
+        DemoPortal portal(o);
+        portal.Start();
+        const PortalHosts hosts{portal.BaseUrl(), portal.ScriptUrl(), "gbk"};
+        const auto open = portal.FindSlot(state::kOpen);
+        ASSERT_TRUE(open);
+        HttpClient demo, second;
+        auto signIn = [&](HttpClient& client, const Account& a) {
+            FetchPage(client, SignInAddress(hosts, a.cardNumber, a.password, EpochMillis()));
+        };
+        auto signedIn = [&](HttpClient& client) {
+            return NormalisePage(FetchPage(client, PatientsAddress(hosts, EpochMillis()))).find("请先登录") ==
+                   std::string::npos;
+        };
+        // Polls (state 2) and bookings (state 4) take turns: both count.
+        int lists = 0;
+        auto listWorks = [&] {
+            const bool poll = ++lists % 2 == 1;
+            const PortalAddress address = poll ? SlotPollAddress(hosts, RefOf(open->slot), 2, EpochMillis())
+                                               : NumberListAddress(hosts, RefOf(open->slot), EpochMillis());
+            const std::string text = NormalisePage(FetchPage(demo, address));
+            return MatchOne(poll ? pattern::kSlotOpened : pattern::kNumberEntry, text, 4).has_value();
+        };
+
+        signIn(demo, portal.DemoAccount());
+        signIn(second, other);
+        EXPECT_TRUE(listWorks()) << c.how;
+        EXPECT_TRUE(listWorks()) << c.how;
+        if (c.callForget)
+            portal.ForgetSessions();
+        // The third one already finds the session gone.
+        EXPECT_FALSE(listWorks()) << c.how;
+        const RequestLogEntry third = portal.RequestLog().back();
+        EXPECT_TRUE(third.cookie) << c.how;
+        EXPECT_FALSE(third.signedIn) << c.how;
+        EXPECT_FALSE(signedIn(demo)) << c.how;
+        EXPECT_FALSE(signedIn(second)) << c.how;
+
+        // A new sign-in gets a new session, and it lasts past the sixth number list.
+        signIn(demo, portal.DemoAccount());
+        for (int i = 0; i < 4; ++i)
+            EXPECT_TRUE(listWorks()) << c.how << ", number list " << lists + 1;
+        EXPECT_TRUE(signedIn(demo)) << c.how;
+        EXPECT_FALSE(signedIn(second)) << c.how;
+    }
+}
+
 } // namespace
 } // namespace quilora::portal::testing
