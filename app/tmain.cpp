@@ -51,7 +51,7 @@ void TMain::FormCreate() {
     setWindowTitle(QStringLiteral("Brenvik ") + windowTitle());
     logWindow = this;
     ActivatePage(kLoginPage);
-    orderBusy = false;
+    order.Decline(); // orderBusy lowered
 
     // 5: the installation's card number and the portal's hosts
     const ProfileFile profile(SettingsPath().toStdString());
@@ -63,6 +63,7 @@ void TMain::FormCreate() {
 
     // 6
     xmlHttp = std::make_unique<HttpClient>();
+    session = std::make_unique<PortalSession>(*xmlHttp, portal);
 
     // 7-8: relative SQLite paths are taken from the folder of Config.ini
     ADOC.SetOnOpened(&catalogue::ApplySchemaIfEmpty);
@@ -106,6 +107,7 @@ void TMain::ConnectHandlers() {
     connect(btnGetDoctor, &QPushButton::clicked, this, Guarded(this, &TMain::btnGetDoctorClick));
     connect(btnTest, &QPushButton::clicked, this, Guarded(this, &TMain::btnTestClick));
     connect(tmrOrder, &QTimer::timeout, this, Guarded(this, &TMain::tmrOrderTimer));
+    connect(btnStopAuto, &QPushButton::clicked, this, Guarded(this, &TMain::btnStopAutoClick));
 
     // Maintainers reveal (and hide again) the maintenance page with Ctrl+Shift+F12.
     auto* maintenance = new QShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_F12), this);
@@ -160,6 +162,12 @@ HttpClient& TMain::Http() {
     if (!xmlHttp)
         throw QuiloraError("网络组件初始化失败。");
     return *xmlHttp;
+}
+
+PortalSession& TMain::Session() {
+    if (!xmlHttp || !session)
+        throw QuiloraError("网络组件初始化失败。");
+    return *session;
 }
 
 } // namespace quilora

@@ -13,6 +13,8 @@
 #include "common/fetcher.h"
 #include "common/log_target.h"
 #include "scan/portal_address.h"
+#include "workflow/auto_booking.h"
+#include "workflow/portal_session.h"
 #include "workflow/schedule_slot.h"
 
 class QTabWidget;
@@ -30,7 +32,7 @@ namespace quilora {
 class RadioGroup;
 class ScheduleList;
 
-class TMain : public QMainWindow, public LogTarget {
+class TMain : public QMainWindow, public LogTarget, public AutoBookingHost {
     Q_OBJECT
 public:
     // settingsDir: folder of Config.ini; the executable's folder when empty.
@@ -41,6 +43,13 @@ public:
     void LogUrl(std::string_view line) override;
     void BeginWait() override;
     void EndWait() override;
+
+    // AutoBookingHost: the patient, the log, the timer and the status bar.
+    int MemberId() override;
+    std::string PatientName() override;
+    void Log(std::string_view line) override;
+    void TimerChanged(bool enabled) override;
+    void StatusChanged(const AutoBookingStatus& status) override;
 
     QString SettingsPath() const; // full path of Config.ini
     void ActivatePage(int index); // 0 sign-in, 1 booking, 2 maintenance, 3 help
@@ -76,6 +85,8 @@ public:
     QPlainTextEdit* mmo = nullptr;
     QPlainTextEdit* mmoHelp = nullptr;
     QTimer* tmrOrder = nullptr;
+    QLabel* lblStatus = nullptr;        // the auto-booking status, at the foot of every page
+    QPushButton* btnStopAuto = nullptr; // "停止自动预约", shown while auto-booking is armed
 
     // ---- non-visual components ----
     db::Connection ADOC;
@@ -86,11 +97,14 @@ public:
     // xmlHttp, or an error when a failed start-up left none.
     HttpClient& Http();
     PortalHosts portal;
+    // The portal conversation over xmlHttp; Session() errs when start-up left none.
+    std::unique_ptr<PortalSession> session;
+    PortalSession& Session();
 
     // ---- window state ----
-    bool orderBusy = false;
-    bool stopRequested = false;
-    std::shared_ptr<const ScheduleSlot> orderSlot; // shared with the row that listed it
+    // orderBusy, stopRequested, orderSlot (shared with the row that listed it)
+    // and whether tmrOrder runs.
+    AutoBooking order{*this};
     std::string loginCardNo;
 
     // ---- app/: start-up, settings, small handlers ----
@@ -120,6 +134,7 @@ public:
     void BookSlot(const ScheduleSlot& slot);
     void btnOrderClick();
     void tmrOrderTimer();
+    void btnStopAutoClick();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

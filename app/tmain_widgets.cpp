@@ -10,6 +10,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
+#include <QStatusBar>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTimer>
@@ -237,6 +238,8 @@ void TMain::BuildWidgets() {
     mmo->setLineWrapMode(QPlainTextEdit::NoWrap);
     mmo->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     mmo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    // An auto-booking logs a line or two a poll for hours: keep the newest lines only.
+    mmo->setMaximumBlockCount(10000);
     maintenance->addWidget(mmo, 1);
     pcl->setTabVisible(pcl->indexOf(tstOrder), false);
 
@@ -258,6 +261,19 @@ void TMain::BuildWidgets() {
 
     tmrOrder = Named(new QTimer(this), "tmrOrder");
     tmrOrder->setInterval(800);
+
+    // ---- status bar, on every page: the page control keeps its place and the
+    // window grows by the bar's height ----
+    lblStatus = Named(new QLabel(this), "lblStatus");
+    lblStatus->setAccessibleName(QStringLiteral("自动预约状态"));
+    lblStatus->setTextFormat(Qt::PlainText);
+    lblStatus->setMinimumWidth(1); // a long status must not widen the window
+    btnStopAuto = Button(QStringLiteral("停止自动预约"), "btnStopAuto", this);
+    btnStopAuto->setVisible(false);
+    statusBar()->addWidget(lblStatus, 1);
+    statusBar()->addPermanentWidget(btnStopAuto);
+    statusBar()->setSizeGripEnabled(true);
+    resize(kClientSize.width(), kClientSize.height() + statusBar()->sizeHint().height());
 
     // The password comes first.
     QWidget::setTabOrder(edtPasswd, btnLogin);

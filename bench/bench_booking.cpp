@@ -153,7 +153,7 @@ RunResult MeasureReleases(int latencyMs, int releases) {
         portal.ClearRequestLog();
         if (!QTest::qWaitFor([&] { return booked > before; }, kPerReleaseBudgetMs)) {
             ++result.missed;
-            window.stopRequested = true;
+            window.order.RequestStop();
             QTest::qWait(1000);
             continue;
         }
@@ -208,10 +208,10 @@ void MeasureClientTime() {
                       open->slot.type, open->slot.weekid, open->slot.url};
     std::map<std::string, std::string> answers; // by path
     BookingIo capture;
-    capture.fetch = [&](const PortalAddress& a) {
-        std::string body = FetchPage(http, a);
-        answers[a.url.substr(hosts.portalUrl.size(), a.url.find('?') - hosts.portalUrl.size())] = body;
-        return body;
+    capture.fetch = [&](const PortalAddress& a, AnswerRule rule) {
+        FetchedPage page = Fetch(http, a, FetchMode::Booking, rule);
+        answers[a.url.substr(hosts.portalUrl.size(), a.url.find('?') - hosts.portalUrl.size())] = page.text;
+        return page;
     };
     capture.log = [](std::string_view) {};
     capture.memberId = [&] { return account.patients[0].clinicNumber; };
@@ -219,8 +219,11 @@ void MeasureClientTime() {
     portal.Stop();
 
     BookingIo offline = capture;
-    offline.fetch = [&](const PortalAddress& a) -> const std::string& {
-        return answers[a.url.substr(hosts.portalUrl.size(), a.url.find('?') - hosts.portalUrl.size())];
+    offline.fetch = [&](const PortalAddress& a, AnswerRule) {
+        FetchedPage page;
+        page.status = 200;
+        page.text = answers[a.url.substr(hosts.portalUrl.size(), a.url.find('?') - hosts.portalUrl.size())];
+        return page;
     };
     const std::string pollAnswer = answers["/Action/NumberWater.ashx"];
     constexpr int kRuns = 2000;
@@ -230,8 +233,8 @@ void MeasureClientTime() {
     for (int i = 0; i < kRuns; ++i) {
         const auto t0 = std::chrono::steady_clock::now();
         const std::string poll = NormalisePage(pollAnswer);
-        sink += ReadPollAnswer(poll) == PollAnswer::Opened;
-        sink += RunBooking(hosts, ref, offline).size();
+        sink += ReadPollAnswer(200, poll) == PollAnswer::Opened;
+        sink += RunBooking(hosts, ref, offline).message.size();
         us.push_back(
             std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - t0).count());
     }

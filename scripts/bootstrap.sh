@@ -5,6 +5,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config git
   qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libqt6sql6-sqlite libqt6sql6-odbc libgl-dev
+  qt6-multimedia-dev
   libcurl4-openssl-dev libpcre2-dev libsimpleini-dev libicu-dev
   libcpp-httplib-dev libssl-dev zlib1g-dev libbrotli-dev libcli11-dev nlohmann-json3-dev
   unixodbc unixodbc-dev odbc-postgresql tdsodbc postgresql

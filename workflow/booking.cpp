@@ -1,5 +1,6 @@
 #include "booking.h"
 
+#include "common/errors.h"
 #include "common/normalise.h"
 #include "common/stamp.h"
 #include "scan/patterns.h"
@@ -68,21 +69,52 @@ bool IsBooked(std::string_view answer) {
     return answer.find("成功") != std::string_view::npos;
 }
 
-std::string RunBooking(const PortalHosts& hosts, const SlotRef& slot, const BookingIo& io) {
-    const std::string numbers = NormalisePage(io.fetch(NumberListAddress(hosts, slot, EpochMillis())));
+namespace {
+
+// A registration that failed in a way that may have reached the portal.
+bool MayHaveArrived(const FetchError& e) {
+    switch (e.Failure()) {
+    case FetchFailure::Refused:
+    case FetchFailure::Network:
+    case FetchFailure::ErrorStatus:
+        return false;
+    default:
+        return true;
+    }
+}
+
+} // namespace
+
+BookingResult RunBooking(const PortalHosts& hosts, const SlotRef& slot, const BookingIo& io) {
+    const std::string numbers = NormalisePage(
+        std::move(io.fetch(NumberListAddress(hosts, slot, EpochMillis()), AnswerRule::NoServerTrouble).text));
     io.log(kNumberListHeading);
     const NumberList list = ReadNumberList(numbers, io.log);
     if (list.numbers.empty())
-        return std::string(kNoNumberFreeMessage);
+        return {BookingOutcome::NoNumber, std::string(kNoNumberFreeMessage)};
 
     const int number = list.numbers[DrawIndex(list.numbers.size())];
     const std::string form =
-        NormalisePage(io.fetch(RegistrationFormAddress(hosts, number, io.memberId(), EpochMillis())));
+        NormalisePage(std::move(io.fetch(RegistrationFormAddress(hosts, number, io.memberId(), EpochMillis()),
+                                         AnswerRule::NoServerTrouble)
+                                    .text));
     const FormFields fields = ReadRegistrationForm(form);
 
     const RegistrationValues values = RegistrationFor(list, number, io.memberId(), fields);
-    const std::string answer = NormalisePage(io.fetch(RegistrationAddress(hosts, values, EpochMillis())));
-    return IsBooked(answer) ? std::string(kBookedMessage) : answer;
+    std::string answer;
+    try {
+        answer = NormalisePage(std::move(
+            io.fetch(RegistrationAddress(hosts, values, EpochMillis()), AnswerRule::ResendIfNotReceived)
+                .text));
+    } catch (const FetchError& e) {
+        if (!MayHaveArrived(e))
+            throw;
+        io.log(e.what());
+        return {BookingOutcome::Unanswered, std::string(kUnansweredMessage)};
+    }
+    if (IsBooked(answer))
+        return {BookingOutcome::Booked, std::string(kBookedMessage)};
+    return {BookingOutcome::Refused, std::move(answer)};
 }
 
 } // namespace quilora

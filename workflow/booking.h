@@ -14,6 +14,8 @@ namespace quilora {
 inline constexpr std::string_view kNumberListHeading = "可选预约号:";
 inline constexpr std::string_view kBookedMessage = "预约成功, 请进入网页查看！";
 inline constexpr std::string_view kNoNumberFreeMessage = "对不起，此预约已没有可选的预约号，未能预约。";
+inline constexpr std::string_view kUnansweredMessage =
+    "预约请求已发出，但没有收到Quilora服务器的应答，请进入网页查看是否已预约成功。";
 
 struct NumberList {
     std::vector<int> numbers;         // every free number, in page order
@@ -50,14 +52,31 @@ bool IsBooked(std::string_view answer);
 
 // What the transaction needs from its surroundings.
 struct BookingIo {
-    std::function<std::string(const PortalAddress&)> fetch; // the answer as it came
-    std::function<void(std::string_view)> log;              // a line in the log memo
-    std::function<int()> memberId; // the selected patient, read as each request is built
+    // The answer as it came; the rule says which answers are tried again.
+    std::function<FetchedPage(const PortalAddress&, AnswerRule)> fetch;
+    std::function<void(std::string_view)> log; // a line in the log memo
+    std::function<int()> memberId;             // the selected patient, read as each request is built
 };
 
-// Runs the three requests in order and gives the message for the user:
-// kBookedMessage, the refusal as the portal worded it (normalised), or
-// kNoNumberFreeMessage when the list holds no number (nothing more is sent).
-std::string RunBooking(const PortalHosts& hosts, const SlotRef& slot, const BookingIo& io);
+enum class BookingOutcome {
+    Booked,     // the registration answer holds "成功"
+    Refused,    // any other registration answer: the portal's refusal
+    NoNumber,   // the number list holds no number entry; nothing more was sent
+    Unanswered, // the registration went out but no answer came: it may have been taken
+};
+
+struct BookingResult {
+    BookingOutcome outcome = BookingOutcome::NoNumber;
+    // For the user: kBookedMessage, the refusal as the portal worded it
+    // (normalised), kNoNumberFreeMessage or kUnansweredMessage.
+    std::string message;
+};
+
+// Runs the three requests in order. The number list and the form are sent
+// again while the portal is in trouble; the registration only when it
+// certainly did not reach the portal. A request that never comes right throws
+// FetchError, except a registration that may have been received
+// (BookingOutcome::Unanswered).
+BookingResult RunBooking(const PortalHosts& hosts, const SlotRef& slot, const BookingIo& io);
 
 } // namespace quilora

@@ -8,8 +8,6 @@ namespace quilora {
 
 namespace {
 
-constexpr std::size_t kLoggedAnswerBytes = 200;
-
 bool Matches(std::string_view expression, std::string_view text) {
     TRegExpr re;
     re.SetExpression(expression);
@@ -19,27 +17,38 @@ bool Matches(std::string_view expression, std::string_view text) {
 
 } // namespace
 
-PollAnswer ReadPollAnswer(std::string_view answer) {
+PollAnswer ReadPollAnswer(long status, std::string_view answer) {
+    if (status >= 500 || status == 429)
+        return PollAnswer::ServerTrouble;
     // Either form of the entry means numbers are out; the list writes its
     // entries with five arguments and its quick pick with four.
     if (Matches(pattern::kSlotOpened, answer) || Matches(pattern::kNumberEntry, answer))
         return PollAnswer::Opened;
     if (answer.find(pattern::kNotReleasedMarker) != std::string_view::npos)
         return PollAnswer::NotReleased;
-    return PollAnswer::Unexpected;
+    return PollAnswer::SignedOut;
 }
 
-std::string PollLogLine(std::string_view answer, PollAnswer kind) {
-    if (kind != PollAnswer::Unexpected)
-        return std::string(answer);
-    std::string shown = TruncateGbk(answer, kLoggedAnswerBytes);
-    if (shown.size() < answer.size())
-        shown += "…";
-    return "未知应答，继续自动预约：" + shown;
+std::string_view PollAnswerText(PollAnswer answer) {
+    switch (answer) {
+    case PollAnswer::Opened:
+        return "已放号";
+    case PollAnswer::NotReleased:
+        return "未放号";
+    case PollAnswer::ServerTrouble:
+        return "服务器繁忙";
+    case PollAnswer::SignedOut:
+        return "登录已失效";
+    }
+    return "";
+}
+
+std::string LogLine(std::string_view text) {
+    return TruncateGbk(text, kLogLineBytes);
 }
 
 std::string FailedPollLine(std::string_view reason) {
-    return "查询失败，继续自动预约：" + std::string(reason);
+    return LogLine("查询失败，继续自动预约：" + std::string(reason));
 }
 
 } // namespace quilora

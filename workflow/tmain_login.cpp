@@ -4,17 +4,13 @@
 #include "app/dialogs.h"
 #include "app/radio_group.h"
 #include "app/tmain.h"
-#include "common/stamp.h"
-#include "workflow/patients.h"
 
 namespace quilora {
 
 void TMain::btnLoginClick() {
     SaveSettings();
     const std::string cardNo = edtUserID->text().toStdString();
-    const std::string answer =
-        FetchPage(Http(), SignInAddress(portal, cardNo, edtPasswd->text().toStdString(), EpochMillis()));
-    if (answer.find("错误") != std::string::npos) {
+    if (!Session().SignIn(cardNo, edtPasswd->text().toStdString())) {
         ShowHint("登录失败");
         return;
     }
@@ -37,8 +33,7 @@ void TMain::btnGetUserClick() {
     if (loginCardNo.empty())
         return;
     // The cache is replaced only once the page is in: a fetch that gives up keeps it.
-    const std::vector<PatientRecord> patients =
-        ReadPatients(FetchPage(Http(), PatientsAddress(portal, EpochMillis())));
+    const std::vector<PatientRecord> patients = Session().Patients();
     ReplaceCachedPatients(ADOC, cmd, loginCardNo, patients);
     // Never fetches again: an account without patients would otherwise fetch without end.
     LoadPatients(false);

@@ -1,18 +1,21 @@
-// The order command, the booking transaction and the auto-booking tick.
+// The order command, the booking transaction and the auto-booking tick. The
+// state and its transitions live in the AutoBooking engine; these handlers ask
+// the user, drive the engine and show what it gives.
+#include <QApplication>
+#include <QLabel>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QString>
 #include <QTimer>
 
+#include "app/attention.h"
 #include "app/dialogs.h"
 #include "app/radio_group.h"
 #include "app/schedule_list.h"
 #include "app/tmain.h"
 #include "common/errors.h"
-#include "common/normalise.h"
-#include "common/stamp.h"
-#include "workflow/booking.h"
+#include "workflow/auto_booking.h"
 #include "workflow/schedule.h"
-#include "workflow/slot_poll.h"
 
 namespace quilora {
 
@@ -20,26 +23,6 @@ namespace {
 
 constexpr int kClinicTypeColumn = 2;
 constexpr int kWeekdayColumn = 3;
-
-void AppendLine(QPlainTextEdit& memo, std::string_view line) {
-    memo.appendPlainText(QString::fromUtf8(line.data(), static_cast<qsizetype>(line.size())));
-}
-
-// Lowers the flag however the scope is left, unless told to keep it.
-class LowerOnExit {
-public:
-    explicit LowerOnExit(bool& flag) : flag_(&flag) {}
-    ~LowerOnExit() {
-        if (flag_)
-            *flag_ = false;
-    }
-    LowerOnExit(const LowerOnExit&) = delete;
-    LowerOnExit& operator=(const LowerOnExit&) = delete;
-    void Keep() { flag_ = nullptr; }
-
-private:
-    bool* flag_;
-};
 
 std::string Fill(std::string_view tmpl, std::initializer_list<std::string_view> values) {
     std::string out;
@@ -55,20 +38,56 @@ std::string Fill(std::string_view tmpl, std::initializer_list<std::string_view> 
     return out;
 }
 
+// Lowers orderBusy however the order command is left, unless it armed.
+class DeclineOnExit {
+public:
+    explicit DeclineOnExit(AutoBooking& order) : order_(&order) {}
+    ~DeclineOnExit() {
+        if (order_ && !order_->TimerEnabled())
+            order_->Decline();
+    }
+    DeclineOnExit(const DeclineOnExit&) = delete;
+    DeclineOnExit& operator=(const DeclineOnExit&) = delete;
+
+private:
+    AutoBooking* order_;
+};
+
 } // namespace
 
+int TMain::MemberId() {
+    const int index = rgpUser->ItemIndex();
+    if (index < 0)
+        throw QuiloraError("没有选择就诊人，无法预约。");
+    return rgpUser->Tag(index);
+}
+
+std::string TMain::PatientName() {
+    const int index = rgpUser->ItemIndex();
+    return index < 0 ? std::string() : rgpUser->Caption(index);
+}
+
+void TMain::Log(std::string_view line) {
+    mmo->appendPlainText(QString::fromUtf8(line.data(), static_cast<qsizetype>(line.size())));
+}
+
+void TMain::TimerChanged(bool enabled) {
+    if (enabled)
+        tmrOrder->start();
+    else
+        tmrOrder->stop();
+    btnStopAuto->setVisible(enabled);
+}
+
+void TMain::StatusChanged(const AutoBookingStatus& status) {
+    lblStatus->setText(QString::fromStdString(StatusText(status, AutoBooking::Clock::now())));
+    btnStopAuto->setEnabled(status.phase == AutoBookingStatus::Phase::Armed);
+}
+
 void TMain::BookSlot(const ScheduleSlot& slot) {
-    const LowerOnExit lower(orderBusy);
-    BookingIo io;
-    io.fetch = [this](const PortalAddress& a) { return FetchPage(Http(), a); };
-    io.log = [this](std::string_view line) { AppendLine(*mmo, line); };
-    io.memberId = [this] {
-        const int index = rgpUser->ItemIndex();
-        if (index < 0)
-            throw QuiloraError("没有选择就诊人，无法预约。");
-        return rgpUser->Tag(index);
-    };
-    ShowHint(RunBooking(portal, slot.Ref(), io));
+    if (order.OrderSlot().get() != &slot)
+        order.StartOrder(std::make_shared<const ScheduleSlot>(slot));
+    ShowHint(order.BookNow(Session()).message); // lowers orderBusy itself
 }
 
 void TMain::btnOrderClick() {
@@ -78,20 +97,18 @@ void TMain::btnOrderClick() {
         AbortWithHint("请先选择就诊人！\r\n如无法选择就诊人，请主动获取就诊人！");
     if (lvLog->SelectedIndex() < 0)
         AbortWithHint("请先选择预约内容！");
-    if (orderBusy) {
+    if (order.OrderBusy()) {
         if (AskConfirm("系统正忙，可能正在预约或自动预约中，是否中止预约?", false, 1) != kIdYes)
             return;
-        stopRequested = true;
         // Ticks ran while the question was open: auto-booking may have ended by now.
-        if (orderBusy)
+        if (!order.RequestStop())
             return;
     }
-    stopRequested = false;
     const int row = lvLog->SelectedIndex();
     if (row < 0)
         AbortWithHint("请先选择预约内容！");
-    orderSlot = lvLog->SlotAt(row);
-    const std::shared_ptr<const ScheduleSlot> slot = orderSlot;
+    order.StartOrder(lvLog->SlotAt(row));
+    const std::shared_ptr<const ScheduleSlot> slot = order.OrderSlot();
 
     switch (slot->state) {
     case 0:
@@ -111,54 +128,44 @@ void TMain::btnOrderClick() {
     if (AskConfirm(question, false, 1) != kIdYes)
         return;
 
-    orderBusy = true;
+    order.Confirm();
     if (slot->state == 4) {
         BookSlot(*slot); // lowers orderBusy itself
         return;
     }
     // Only an armed auto-booking keeps the flag: a refusal, another state or an
     // error out of the question must not leave every later order "busy".
-    LowerOnExit lower(orderBusy);
+    const DeclineOnExit decline(order);
     if (slot->state == 2 && AskConfirm("此预约还未到放号时间，是否开始自动预约?\r\n"
                                        "自动预约系统将在开始放号之后最短的时间内帮你自动预约。",
-                                       false, 1) == kIdYes) {
-        tmrOrder->start();
-        lower.Keep();
-    }
+                                       false, 1) == kIdYes)
+        order.Arm();
+}
+
+void TMain::btnStopAutoClick() {
+    // What Yes to the busy question does: the next tick stops.
+    order.RequestStop();
 }
 
 void TMain::tmrOrderTimer() {
-    if (stopRequested || !orderSlot) {
-        stopRequested = false;
-        orderBusy = false;
-        tmrOrder->stop();
-        if (orderSlot)
-            ShowHint(kAutoBookingStoppedMessage);
-        return;
+    const AutoBooking::TickResult tick = order.Tick(Session());
+    switch (tick.end) {
+    case AutoBooking::TickEnd::Stopped:
+        ShowHint(kAutoBookingStoppedMessage);
+        break;
+    case AutoBooking::TickEnd::Booked: {
+        // The user may be anywhere by now: the taskbar, a sound and a desktop
+        // notification before the box.
+        const std::string title =
+            tick.booking.outcome == BookingOutcome::Booked ? "自动预约成功" : "自动预约结束";
+        DrawAttention(*this, {title, StatusText(order.Status(), AutoBooking::Clock::now())});
+        ShowHint(tick.booking.message);
+        break;
     }
-    const std::shared_ptr<const ScheduleSlot> slot = orderSlot;
-
-    // One short attempt per tick: a busy or silent portal costs a line, not the
-    // auto-booking. Reading the answer is inside too: an error report here would
-    // open while the timer still runs, and every tick would stack another.
-    std::string answer;
-    PollAnswer kind = PollAnswer::Unexpected;
-    try {
-        answer = NormalisePage(FetchPage(
-            Http(), SlotPollAddress(portal, slot->Ref(), slot->state, EpochMillis()), FetchMode::Poll));
-        kind = ReadPollAnswer(answer);
-    } catch (const std::exception& e) {
-        AppendLine(*mmo, FailedPollLine(e.what()));
-        return;
+    case AutoBooking::TickEnd::Polled:
+    case AutoBooking::TickEnd::Rearmed:
+        break;
     }
-    AppendLine(*mmo, PollLogLine(answer, kind));
-    if (kind != PollAnswer::Opened)
-        return;
-
-    stopRequested = false;
-    orderBusy = false;
-    tmrOrder->stop();
-    BookSlot(*slot);
 }
 
 } // namespace quilora

@@ -5,8 +5,6 @@
 #include "app/dialogs.h"
 #include "app/schedule_list.h"
 #include "app/tmain.h"
-#include "common/normalise.h"
-#include "common/stamp.h"
 #include "workflow/schedule.h"
 
 namespace quilora {
@@ -32,15 +30,15 @@ void TMain::btnRefreshDataClick() {
     const int doctorId = ChosenId(*cbxDoctor, "请选择医生!");
     SaveSettings();
 
-    const std::string page =
-        NormalisePage(FetchPage(Http(), DoctorPageAddress(portal, hospitalId, doctorId, EpochMillis())));
     // Rows share their slot with orderSlot, so an armed slot outlives the refresh
-    // and the others go with their rows.
-    lvLog->Clear();
-    ScanSchedule(page, SelectedText(*cbxDoctor), SelectedText(*cbxHospital), [this](ScheduleSlot s) {
-        auto slot = std::make_shared<const ScheduleSlot>(std::move(s));
-        lvLog->AddRow(slot, ScheduleRowCells(*slot));
-    });
+    // and the others go with their rows. The rows go once the page is in.
+    Session().Schedule(
+        hospitalId, doctorId, SelectedText(*cbxDoctor), SelectedText(*cbxHospital),
+        [this] { lvLog->Clear(); },
+        [this](ScheduleSlot s) {
+            auto slot = std::make_shared<const ScheduleSlot>(std::move(s));
+            lvLog->AddRow(slot, ScheduleRowCells(*slot));
+        });
     lvLog->SortAscending(0);
 }
 

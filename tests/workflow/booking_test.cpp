@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "common/errors.h"
 #include "common/normalise.h"
 #include "workflow/booking.h"
 #include "workflow/int32_text.h"
@@ -102,18 +103,23 @@ TEST(ReadRegistrationForm, PatternsInTheirOrderWithShorteningAndDefaults) {
 struct CannedPortal {
     std::map<std::string, std::string> answers;
     std::vector<std::string> asked;
+    std::vector<AnswerRule> rules;
     std::vector<std::string> log;
     int member = 501;
 
     BookingIo Io() {
         BookingIo io;
-        io.fetch = [this](const PortalAddress& a) {
+        io.fetch = [this](const PortalAddress& a, AnswerRule rule) {
             asked.push_back(a.url);
+            rules.push_back(rule);
             log.push_back("GET " + a.shown);
+            FetchedPage page;
+            page.status = 200;
+            page.text = "404";
             for (const auto& [path, answer] : answers)
                 if (a.url.find(path) != std::string::npos)
-                    return answer;
-            return std::string("404");
+                    page.text = answer;
+            return page;
         };
         io.log = [this](std::string_view line) { log.emplace_back(line); };
         io.memberId = [this] { return member; };
@@ -136,7 +142,12 @@ TEST(RunBooking, ThreeRequestsInOrderWithTheDrawnNumber) {
         EXPECT_EQ(count, 3u);
         return std::size_t{1};
     });
-    EXPECT_EQ(RunBooking(kHosts, kSlot, portal.Io()), kBookedMessage);
+    const BookingResult booked = RunBooking(kHosts, kSlot, portal.Io());
+    EXPECT_EQ(booked.outcome, BookingOutcome::Booked);
+    EXPECT_EQ(booked.message, kBookedMessage);
+    // Only the registration is never sent twice once it may have arrived.
+    EXPECT_EQ(portal.rules, (std::vector<AnswerRule>{AnswerRule::NoServerTrouble, AnswerRule::NoServerTrouble,
+                                                     AnswerRule::ResendIfNotReceived}));
 
     ASSERT_EQ(portal.asked.size(), 3u);
     EXPECT_EQ(
@@ -164,7 +175,9 @@ TEST(RunBooking, RefusalIsShownNormalised) {
     portal.answers = {{"/Action/NumberWater.ashx", kThreeNumbers},
                       {"/Action/RegCheck.ashx", kForm},
                       {"/Action/Register.ashx", "-3|Refused|\"您\"已预约过\r\n该时段"}};
-    EXPECT_EQ(RunBooking(kHosts, kSlot, portal.Io()), "-3|refused|您已预约过该时段");
+    const BookingResult refused = RunBooking(kHosts, kSlot, portal.Io());
+    EXPECT_EQ(refused.outcome, BookingOutcome::Refused);
+    EXPECT_EQ(refused.message, "-3|refused|您已预约过该时段");
 }
 
 TEST(RunBooking, NoFreeNumberSendsNothingMore) {
@@ -174,7 +187,9 @@ TEST(RunBooking, NoFreeNumberSendsNothingMore) {
         ADD_FAILURE() << "nothing to draw from";
         return 0;
     });
-    EXPECT_EQ(RunBooking(kHosts, kSlot, portal.Io()), kNoNumberFreeMessage);
+    const BookingResult none = RunBooking(kHosts, kSlot, portal.Io());
+    EXPECT_EQ(none.outcome, BookingOutcome::NoNumber);
+    EXPECT_EQ(none.message, kNoNumberFreeMessage);
     EXPECT_EQ(portal.asked.size(), 1u);
     EXPECT_EQ(portal.log.back(), kNumberListHeading);
 }
@@ -202,6 +217,38 @@ TEST(RunBooking, PatientIsReadAsEachRequestIsBuilt) {
     RunBooking(kHosts, kSlot, io);
     EXPECT_NE(portal.asked[1].find("mid=501&"), std::string::npos);
     EXPECT_NE(portal.asked[2].find("memberid=502&"), std::string::npos);
+}
+
+// A registration that may have reached the portal is never sent again: its
+// outcome is unknown, and the user is told to look; one that certainly did not
+// arrive is the portal's trouble, not an outcome.
+TEST(RunBooking, ARegistrationWithoutAnswerIsUnansweredNotRetried) {
+    struct Case {
+        FetchFailure failure;
+        bool unanswered;
+    } cases[] = {
+        {FetchFailure::TimedOut, true},     {FetchFailure::Dropped, true},  {FetchFailure::Empty, true},
+        {FetchFailure::ErrorStatus, false}, {FetchFailure::Refused, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(static_cast<int>(c.failure));
+        CannedPortal portal;
+        portal.answers = {{"/Action/NumberWater.ashx", kThreeNumbers}, {"/Action/RegCheck.ashx", kForm}};
+        BookingIo io = portal.Io();
+        const auto canned = io.fetch;
+        io.fetch = [&](const PortalAddress& a, AnswerRule rule) {
+            if (a.url.find("/Action/Register.ashx") != std::string::npos)
+                throw FetchError("无法连接到Quilora服务器，请检查网络后重试。（x）", c.failure, 503);
+            return canned(a, rule);
+        };
+        if (c.unanswered) {
+            const BookingResult r = RunBooking(kHosts, kSlot, io);
+            EXPECT_EQ(r.outcome, BookingOutcome::Unanswered);
+            EXPECT_EQ(r.message, kUnansweredMessage);
+        } else {
+            EXPECT_THROW(RunBooking(kHosts, kSlot, io), FetchError);
+        }
+    }
 }
 
 TEST(NumberDraw, EveryIndexWithEqualChances) {

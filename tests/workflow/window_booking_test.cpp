@@ -187,7 +187,7 @@ protected:
     void Arm() {
         Click(window->btnOrder);
         ASSERT_TRUE(window->tmrOrder->isActive());
-        ASSERT_TRUE(window->orderBusy);
+        ASSERT_TRUE(window->order.OrderBusy());
     }
 
     std::vector<RequestLogEntry> Requests(const std::string& path) const {
@@ -222,7 +222,7 @@ protected:
         return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     }
     bool Idle() const {
-        return !window->orderBusy && !window->tmrOrder->isActive() && !window->stopRequested;
+        return !window->order.OrderBusy() && !window->tmrOrder->isActive() && !window->order.StopRequested();
     }
     std::string Log() const { return window->mmo->toPlainText().toStdString(); }
 
@@ -415,7 +415,7 @@ TEST_F(WindowBooking, OrderNeedsASignInAPatientAndARow) {
         ASSERT_EQ(boxes.Texts(), std::vector<std::string>{message});
         EXPECT_EQ(boxes.shown[0].flags, kMbOk | kMbIconInformation);
         EXPECT_TRUE(Idle());
-        EXPECT_EQ(window->orderSlot, nullptr);
+        EXPECT_EQ(window->order.OrderSlot(), nullptr);
     }
     EXPECT_TRUE(Requests("/Action/NumberWater.ashx").empty());
 }
@@ -519,16 +519,16 @@ TEST_F(WindowBooking, EachTickOfAnAutoBooking) {
     };
     std::map<std::string, Seen> seen;
     boxes.watch = [&](const MessageRequest& r) {
-        seen[r.text] = {window->tmrOrder->isActive(), window->orderBusy, window->stopRequested};
+        seen[r.text] = {window->tmrOrder->isActive(), window->order.OrderBusy(), window->order.StopRequested()};
     };
 
     Arm();
     window->tmrOrderTimer(); // not yet released: nothing changes
     EXPECT_EQ(Polls(sn), 1);
-    EXPECT_TRUE(window->tmrOrder->isActive() && window->orderBusy && !window->stopRequested);
+    EXPECT_TRUE(window->tmrOrder->isActive() && window->order.OrderBusy() && !window->order.StopRequested());
 
     Click(window->btnOrder); // Yes to the busy question: stop pending
-    EXPECT_TRUE(window->stopRequested && window->orderBusy && window->tmrOrder->isActive());
+    EXPECT_TRUE(window->order.StopRequested() && window->order.OrderBusy() && window->tmrOrder->isActive());
     window->tmrOrderTimer(); // stops, without a poll
     EXPECT_EQ(Polls(sn), 1);
     ASSERT_EQ(boxes.Count(kStopped), 1);
@@ -649,7 +649,7 @@ TEST_F(WindowBooking, StopThroughTheBusyQuestion) {
 
     boxes.answer = [](const MessageRequest&) { return kIdYes; };
     Click(window->btnOrder);
-    EXPECT_TRUE(window->stopRequested);
+    EXPECT_TRUE(window->order.StopRequested());
     const int atStop = Polls(sn);
     ASSERT_TRUE(WaitForHint(kStopped));
     EXPECT_EQ(Polls(sn), atStop) << "the stopping tick sends nothing";
@@ -699,7 +699,7 @@ TEST_F(WindowBooking, RefreshWhileArmedKeepsPollingTheArmedSlot) {
     const int sn = ListSlotIn(state::kNotReleased);
     portal->ReleaseAfterPolls(sn, 4);
     Arm();
-    const std::shared_ptr<const ScheduleSlot> armed = window->orderSlot;
+    const std::shared_ptr<const ScheduleSlot> armed = window->order.OrderSlot();
     ASSERT_TRUE(WaitFor([&] { return Polls(sn) >= 1; }));
 
     Click(window->btnRefreshData);
@@ -707,7 +707,7 @@ TEST_F(WindowBooking, RefreshWhileArmedKeepsPollingTheArmedSlot) {
     EXPECT_EQ(window->lvLog->SelectedIndex(), -1);
     for (int i = 0; i < window->lvLog->RowCount(); ++i)
         EXPECT_NE(window->lvLog->SlotAt(i), armed) << "rows are new records";
-    EXPECT_EQ(window->orderSlot, armed);
+    EXPECT_EQ(window->order.OrderSlot(), armed);
 
     ASSERT_TRUE(WaitForHint(kBooked));
     EXPECT_EQ(Polls(sn), 5);

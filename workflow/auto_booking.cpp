@@ -1,0 +1,283 @@
+#include "workflow/auto_booking.h"
+
+#include <cstdio>
+
+#include "common/errors.h"
+#include "common/gbk.h"
+#include "workflow/portal_session.h"
+#include "workflow/schedule.h"
+
+namespace quilora {
+
+namespace {
+
+using Phase = AutoBookingStatus::Phase;
+
+std::string Waited(std::chrono::steady_clock::duration d) {
+    const long long s = std::chrono::duration_cast<std::chrono::seconds>(d).count();
+    char text[32];
+    std::snprintf(text, sizeof text, "%02lld:%02lld:%02lld", s / 3600, s / 60 % 60, s % 60);
+    return text;
+}
+
+// Lowers orderBusy however the scope is left.
+class LowerBusy {
+public:
+    explicit LowerBusy(bool& flag) : flag_(flag) {}
+    ~LowerBusy() { flag_ = false; }
+    LowerBusy(const LowerBusy&) = delete;
+    LowerBusy& operator=(const LowerBusy&) = delete;
+
+private:
+    bool& flag_;
+};
+
+Phase PhaseOf(BookingOutcome outcome) {
+    switch (outcome) {
+    case BookingOutcome::Booked:
+        return Phase::Booked;
+    case BookingOutcome::Refused:
+    case BookingOutcome::NoNumber:
+        return Phase::Refused;
+    case BookingOutcome::Unanswered:
+        return Phase::Unanswered;
+    }
+    return Phase::Refused;
+}
+
+} // namespace
+
+std::string StatusText(const AutoBookingStatus& s, std::chrono::steady_clock::time_point now) {
+    const std::string who = s.patient + " " + s.slot;
+    std::string text;
+    switch (s.phase) {
+    case Phase::Idle:
+        return {};
+    case Phase::Armed:
+    case Phase::StopPending:
+        text = (s.phase == Phase::Armed ? "自动预约中：" : "正在停止自动预约：") + who;
+        if (s.watched > 1)
+            text += "（共 " + std::to_string(s.watched) + " 个时段）";
+        text += " · 已查询 " + std::to_string(s.polls) + " 次";
+        if (s.lastAnswer)
+            text += " · 最近应答：" + std::string(PollAnswerText(*s.lastAnswer)) + " " +
+                    std::to_string(s.lastTook.count()) + " ms";
+        text += " · 已等待 " + Waited(now - s.armedAt);
+        break;
+    case Phase::Booking:
+        text = "正在预约：" + who;
+        break;
+    case Phase::Booked:
+        text = "已预约成功：" + who;
+        break;
+    case Phase::Stopped:
+        text = "已停止自动预约";
+        break;
+    case Phase::Refused:
+        text = "预约未成功：" + TruncateGbk(s.outcome, 200);
+        break;
+    case Phase::Unanswered:
+        text = "预约结果未知，请进入网页查看：" + who;
+        break;
+    }
+    if (!s.event.empty())
+        text += " · " + s.event;
+    return text;
+}
+
+AutoBooking::AutoBooking(AutoBookingHost& host) : host_(host), clock_([] { return Clock::now(); }) {}
+
+void AutoBooking::SetClock(std::function<Clock::time_point()> clock) {
+    if (!clock)
+        clock = [] { return Clock::now(); };
+    clock_ = std::move(clock);
+}
+
+void AutoBooking::SetTimer(bool enabled) {
+    if (timerEnabled_ == enabled)
+        return;
+    timerEnabled_ = enabled;
+    host_.TimerChanged(enabled);
+}
+
+void AutoBooking::Publish() {
+    host_.StatusChanged(status_);
+}
+
+void AutoBooking::Finish(Phase phase, std::string outcome) {
+    status_.phase = phase;
+    status_.outcome = std::move(outcome);
+    status_.event.clear();
+    Publish();
+}
+
+std::string AutoBooking::SlotText(const ScheduleSlot& slot) const {
+    return slot.date + " " + HalfDayText(slot.timeid) + " " + slot.doctorName;
+}
+
+bool AutoBooking::RequestStop() {
+    stopRequested_ = true;
+    if (timerEnabled_ && status_.phase == Phase::Armed) {
+        status_.phase = Phase::StopPending;
+        Publish();
+    }
+    return !orderBusy_;
+}
+
+void AutoBooking::StartOrder(std::shared_ptr<const ScheduleSlot> slot) {
+    stopRequested_ = false;
+    orderSlot_ = std::move(slot);
+}
+
+void AutoBooking::Confirm() {
+    orderBusy_ = true;
+}
+
+void AutoBooking::Decline() {
+    orderBusy_ = false;
+}
+
+void AutoBooking::Arm() {
+    Watch({orderSlot_});
+}
+
+void AutoBooking::Watch(std::vector<std::shared_ptr<const ScheduleSlot>> watch) {
+    watched_ = std::move(watch);
+    orderSlot_ = watched_.empty() ? nullptr : watched_.front();
+    orderBusy_ = true;
+    stopRequested_ = false;
+    lastSignIn_.reset();
+    status_ = AutoBookingStatus{};
+    status_.phase = Phase::Armed;
+    status_.patient = host_.PatientName();
+    status_.slot = orderSlot_ ? SlotText(*orderSlot_) : std::string();
+    status_.watched = watched_.size();
+    status_.armedAt = clock_();
+    SetTimer(true);
+    Publish();
+}
+
+BookingResult AutoBooking::BookNow(PortalSession& session) {
+    const LowerBusy lower(orderBusy_);
+    status_ = AutoBookingStatus{};
+    status_.phase = Phase::Booking;
+    status_.patient = host_.PatientName();
+    status_.slot = SlotText(*orderSlot_);
+    Publish();
+    try {
+        BookingResult r = session.Book(
+            orderSlot_->Ref(), [this] { return host_.MemberId(); },
+            [this](std::string_view line) { host_.Log(line); });
+        Finish(PhaseOf(r.outcome), r.outcome == BookingOutcome::Booked ? std::string() : r.message);
+        return r;
+    } catch (...) {
+        Finish(Phase::Idle);
+        throw;
+    }
+}
+
+void AutoBooking::SignInAgain(PortalSession& session) {
+    const Clock::time_point now = clock_();
+    if (lastSignIn_ && now - *lastSignIn_ < kSignInSpacing) {
+        status_.event = "登录已失效，稍后重新登录";
+        return;
+    }
+    lastSignIn_ = now;
+    try {
+        if (session.SignInAgain(FetchMode::Poll)) {
+            status_.event = "已重新登录";
+        } else {
+            status_.event = "重新登录被拒绝（错误），继续自动预约";
+        }
+    } catch (const FetchError& e) {
+        status_.event = "重新登录失败，继续自动预约";
+        host_.Log(LogLine(e.what()));
+        return;
+    }
+    host_.Log(status_.event);
+}
+
+void AutoBooking::Rearm(const std::string& why) {
+    orderBusy_ = true;
+    stopRequested_ = false;
+    status_.phase = Phase::Armed;
+    status_.event = why;
+    host_.Log(why);
+    SetTimer(true);
+    Publish();
+}
+
+AutoBooking::TickResult AutoBooking::Tick(PortalSession& session) {
+    TickResult result;
+    if (stopRequested_ || watched_.empty()) {
+        stopRequested_ = false;
+        orderBusy_ = false;
+        SetTimer(false);
+        watched_.clear();
+        Finish(Phase::Stopped);
+        result.end = TickEnd::Stopped;
+        return result;
+    }
+
+    status_.event.clear();
+    status_.patient = host_.PatientName();
+    std::shared_ptr<const ScheduleSlot> opened;
+    for (const auto& slot : watched_) {
+        const PollResult poll = session.Poll(*slot);
+        ++status_.polls;
+        status_.lastAnswer = poll.answer;
+        status_.lastTook = poll.took;
+        host_.Log(poll.line);
+        if (poll.answer == PollAnswer::Opened) {
+            opened = slot;
+            break;
+        }
+        if (poll.answer == PollAnswer::ServerTrouble)
+            status_.event = "服务器繁忙，继续查询";
+        else if (poll.answer == PollAnswer::SignedOut)
+            SignInAgain(session);
+    }
+    if (!opened) {
+        Publish();
+        return result;
+    }
+
+    // Opened: the timer stops before the booking, which runs within this tick.
+    stopRequested_ = false;
+    orderBusy_ = false;
+    SetTimer(false);
+    orderSlot_ = opened;
+    result.slot = opened;
+    status_.phase = Phase::Booking;
+    status_.slot = SlotText(*opened);
+    Publish();
+    try {
+        result.booking = session.Book(
+            opened->Ref(), [this] { return host_.MemberId(); },
+            [this](std::string_view line) { host_.Log(line); });
+    } catch (const FetchError& e) {
+        // The portal never came right within the booking's retries: nothing was
+        // booked, so the slot is watched on.
+        host_.Log(LogLine(e.what()));
+        Rearm("预约请求未成功，继续自动预约");
+        result.end = TickEnd::Rearmed;
+        return result;
+    } catch (...) {
+        Finish(Phase::Idle);
+        watched_.clear();
+        throw;
+    }
+    if (result.booking.outcome == BookingOutcome::NoNumber) {
+        // Open, but the numbers are not out yet (or the portal is too busy to list them).
+        Rearm("已放号但暂无可选的预约号，继续自动预约");
+        result.end = TickEnd::Rearmed;
+        return result;
+    }
+    watched_.clear();
+    Finish(PhaseOf(result.booking.outcome),
+           result.booking.outcome == BookingOutcome::Booked ? std::string() : result.booking.message);
+    result.end = TickEnd::Booked;
+    return result;
+}
+
+} // namespace quilora

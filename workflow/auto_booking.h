@@ -1,0 +1,119 @@
+#pragma once
+// The order and auto-booking state of one window or tool, and the auto-booking
+// tick: poll the armed slot, read the answer for what it is, sign in again
+// when the portal forgot the session, and book in the tick that sees the slot
+// open. Message boxes and the timer itself stay with the caller: the engine
+// says when the timer runs and what to show.
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "workflow/booking.h"
+#include "workflow/schedule_slot.h"
+#include "workflow/slot_poll.h"
+
+namespace quilora {
+
+class PortalSession;
+
+// What the status line shows while auto-booking runs and after it ended.
+struct AutoBookingStatus {
+    enum class Phase { Idle, Armed, StopPending, Booking, Booked, Stopped, Refused, Unanswered };
+    Phase phase = Phase::Idle;
+    std::string patient;
+    std::string slot; // "2026-12-14 下午 王医生(主任医师)"
+    std::size_t watched = 0;
+    int polls = 0;
+    std::optional<PollAnswer> lastAnswer;
+    std::chrono::milliseconds lastTook{0};
+    std::chrono::steady_clock::time_point armedAt{};
+    std::string event;   // what just happened: signed in again, server trouble, no number yet
+    std::string outcome; // after the end: the portal's refusal
+};
+
+// The status line's text at `now`.
+std::string StatusText(const AutoBookingStatus& status, std::chrono::steady_clock::time_point now);
+
+// What the engine needs from the window or tool that drives it.
+class AutoBookingHost {
+public:
+    virtual ~AutoBookingHost() = default;
+    // The patient booked, read as each request is built; throws when none is chosen.
+    virtual int MemberId() = 0;
+    virtual std::string PatientName() = 0;
+    virtual void Log(std::string_view line) = 0;
+    virtual void TimerChanged(bool enabled) = 0;
+    virtual void StatusChanged(const AutoBookingStatus& status) = 0;
+};
+
+class AutoBooking {
+public:
+    using Clock = std::chrono::steady_clock;
+    // A portal that keeps forgetting the session is asked to sign in no more often than this.
+    static constexpr std::chrono::seconds kSignInSpacing{30};
+
+    explicit AutoBooking(AutoBookingHost& host);
+    // Test seam: the clock of the sign-in spacing and the time waited.
+    void SetClock(std::function<Clock::time_point()> clock);
+
+    bool OrderBusy() const { return orderBusy_; }
+    bool StopRequested() const { return stopRequested_; }
+    bool TimerEnabled() const { return timerEnabled_; }
+    const std::shared_ptr<const ScheduleSlot>& OrderSlot() const { return orderSlot_; }
+    const AutoBookingStatus& Status() const { return status_; }
+
+    // ---- the order command ----
+    // Yes to the busy question, or the stop button: the running auto-booking
+    // stops at its next tick. Gives whether a new order may go on (nothing is
+    // busy any more, because the auto-booking ended while the question was open).
+    bool RequestStop();
+    // A new order of this slot: stopRequested lowered, orderSlot set.
+    void StartOrder(std::shared_ptr<const ScheduleSlot> slot);
+    void Confirm(); // the user confirmed: orderBusy raised
+    void Decline(); // the order ends without booking or arming: orderBusy lowered
+    // Arms auto-booking of orderSlot (orderBusy stays raised).
+    void Arm();
+    // Arms auto-booking of several slots: each tick polls each once, in order,
+    // and books the first that opens. The first becomes orderSlot.
+    void Watch(std::vector<std::shared_ptr<const ScheduleSlot>> watch);
+    // Books orderSlot at once; orderBusy is lowered at the end, also on an error.
+    BookingResult BookNow(PortalSession& session);
+
+    // ---- one tick of auto-booking ----
+    enum class TickEnd {
+        Stopped, // a stop was pending: show kAutoBookingStoppedMessage
+        Polled,  // nothing opened: the timer goes on
+        Booked,  // a slot opened and the booking ran: show its outcome
+        Rearmed, // a slot opened but no number could be booked yet: armed again
+    };
+    struct TickResult {
+        TickEnd end = TickEnd::Polled;
+        BookingResult booking;                    // with Booked
+        std::shared_ptr<const ScheduleSlot> slot; // the slot that opened
+    };
+    TickResult Tick(PortalSession& session);
+
+private:
+    void SetTimer(bool enabled);
+    void Publish();
+    void Finish(AutoBookingStatus::Phase phase, std::string outcome = {});
+    void SignInAgain(PortalSession& session);
+    void Rearm(const std::string& why);
+    std::string SlotText(const ScheduleSlot& slot) const;
+
+    AutoBookingHost& host_;
+    std::function<Clock::time_point()> clock_;
+    bool orderBusy_ = false;
+    bool stopRequested_ = false;
+    bool timerEnabled_ = false;
+    std::shared_ptr<const ScheduleSlot> orderSlot_;
+    std::vector<std::shared_ptr<const ScheduleSlot>> watched_;
+    std::optional<Clock::time_point> lastSignIn_;
+    AutoBookingStatus status_;
+};
+
+} // namespace quilora
