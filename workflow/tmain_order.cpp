@@ -80,7 +80,9 @@ void TMain::TimerChanged(bool enabled) {
 }
 
 void TMain::StatusChanged(const AutoBookingStatus& status) {
-    lblStatus->setText(QString::fromStdString(StatusText(status, AutoBooking::Clock::now())));
+    const QString text = QString::fromStdString(StatusText(status, AutoBooking::Clock::now()));
+    lblStatus->setText(text);
+    lblStatus->setToolTip(text); // the whole line, where a narrow window cuts it
     btnStopAuto->setEnabled(status.phase == AutoBookingStatus::Phase::Armed);
 }
 

@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <QComboBox>
+#include <QDir>
 #include <QFile>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -23,6 +25,7 @@
 #include <vector>
 
 #include "app/application.h"
+#include "app/attention.h"
 #include "app/combo_sink.h"
 #include "app/dialogs.h"
 #include "app/radio_group.h"
@@ -207,12 +210,14 @@ protected:
     bool WaitForHint(const std::string& text) {
         return WaitFor([&] { return boxes.Count(text) > 0; });
     }
-    // Interactive requests give up at once (a stopped portal refuses at once).
+    // Interactive requests and bookings give up at once (a stopped portal refuses at once).
     void FailFast() {
-        FetchLimits l = window->xmlHttp->Limits(FetchMode::Interactive);
-        l.attempts = 1;
-        l.connectTimeout = l.attemptTimeout = l.totalBudget = std::chrono::milliseconds(1000);
-        window->xmlHttp->SetLimits(FetchMode::Interactive, l);
+        for (const FetchMode mode : {FetchMode::Interactive, FetchMode::Booking}) {
+            FetchLimits l = window->xmlHttp->Limits(mode);
+            l.attempts = 1;
+            l.connectTimeout = l.attemptTimeout = l.totalBudget = std::chrono::milliseconds(1000);
+            window->xmlHttp->SetLimits(mode, l);
+        }
     }
     std::string SavedPassword() const {
         return ProfileFile(window->SettingsPath().toStdString()).ReadString("Data", "Passwd", "");
@@ -242,6 +247,10 @@ protected:
     QTemporaryDir dir;
     Boxes boxes;
     ScopedResponder responder{[this](const MessageRequest& r) { return boxes.Respond(r); }};
+    // What drew the user's attention, and how many boxes had been shown by then.
+    std::vector<std::pair<AttentionRequest, std::size_t>> attention;
+    ScopedAttentionHook attentionHook{
+        [this](const AttentionRequest& r) { attention.emplace_back(r, boxes.shown.size()); }};
     std::unique_ptr<DemoPortal> portal;
     std::unique_ptr<TMain> window;
 };
@@ -519,7 +528,8 @@ TEST_F(WindowBooking, EachTickOfAnAutoBooking) {
     };
     std::map<std::string, Seen> seen;
     boxes.watch = [&](const MessageRequest& r) {
-        seen[r.text] = {window->tmrOrder->isActive(), window->order.OrderBusy(), window->order.StopRequested()};
+        seen[r.text] = {window->tmrOrder->isActive(), window->order.OrderBusy(),
+                        window->order.StopRequested()};
     };
 
     Arm();
@@ -713,6 +723,114 @@ TEST_F(WindowBooking, RefreshWhileArmedKeepsPollingTheArmedSlot) {
     EXPECT_EQ(Polls(sn), 5);
     ASSERT_EQ(portal->Bookings().size(), 1u);
     EXPECT_EQ(portal->Bookings()[0].sn, sn);
+}
+
+std::string StatusLine(const TMain& w) {
+    return w.lblStatus->text().toStdString();
+}
+
+// QUILORA_RENDER_DIR=folder: the window as the user sees it, for a look.
+void Render(TMain& w, const char* name) {
+    const QString out = qEnvironmentVariable("QUILORA_RENDER_DIR");
+    if (!out.isEmpty())
+        w.grab().save(QDir(out).filePath(QString::fromLatin1(name) + QStringLiteral(".png")));
+}
+
+// Release day: the first number lists after the release are "Server Too Busy".
+class BusyAtReleaseBooking : public WindowBooking {
+protected:
+    PortalOptions PortalOptionsOfTest() const override {
+        PortalOptions o = Options();
+        o.busyAfterRelease = 3;
+        return o;
+    }
+};
+
+TEST_F(BusyAtReleaseBooking, BookedExactlyOnceThroughTheOverloadAndTheUserIsToldAtOnce) {
+    const int sn = ListSlotIn(state::kNotReleased);
+    portal->ReleaseAfterPolls(sn, 2);
+    Arm();
+    ASSERT_TRUE(WaitFor([&] { return Polls(sn) >= 1; }));
+    const std::string patient = window->rgpUser->Caption(window->rgpUser->ItemIndex());
+    EXPECT_TRUE(StartsWith(StatusLine(*window), "自动预约中：" + patient + " ")) << StatusLine(*window);
+    EXPECT_NE(StatusLine(*window).find(" · 已查询 "), std::string::npos) << StatusLine(*window);
+    EXPECT_NE(StatusLine(*window).find(" · 已等待 00:00:"), std::string::npos) << StatusLine(*window);
+    EXPECT_TRUE(window->btnStopAuto->isVisible());
+    Render(*window, "armed");
+
+    ASSERT_TRUE(WaitForHint(kBooked)) << ::testing::PrintToString(boxes.Texts());
+    Render(*window, "booked");
+    EXPECT_EQ(boxes.shown.size(), 3u) << "the order's two questions, then the outcome";
+    ASSERT_EQ(portal->Bookings().size(), 1u);
+    EXPECT_EQ(portal->Bookings()[0].sn, sn);
+    EXPECT_EQ(Requests("/Action/Register.ashx").size(), 1u);
+    int busy = 0;
+    for (const auto& e : Requests("/Action/NumberWater.ashx"))
+        busy += e.fault == "busy";
+    EXPECT_EQ(busy, 3);
+    // Attention first, then the box of the outcome.
+    ASSERT_EQ(attention.size(), 1u);
+    EXPECT_EQ(attention[0].first.title, "自动预约成功");
+    EXPECT_EQ(attention[0].second, 2u);
+    EXPECT_TRUE(StartsWith(attention[0].first.text, "已预约成功：" + patient)) << attention[0].first.text;
+    EXPECT_TRUE(StartsWith(StatusLine(*window), "已预约成功：")) << StatusLine(*window);
+    EXPECT_FALSE(window->btnStopAuto->isVisible());
+    EXPECT_TRUE(Idle());
+    EXPECT_FALSE(boxes.AnyError());
+}
+
+// The portal restarts while armed: every poll is the sign-in page until the
+// window signs in again, silently, and books.
+TEST_F(WindowBooking, ASessionForgottenWhileArmedIsSignedInAgainAndBooked) {
+    const int sn = ListSlotIn(state::kNotReleased);
+    portal->ReleaseAfterPolls(sn, 1000000);
+    Arm();
+    ASSERT_TRUE(WaitFor([&] { return Polls(sn) >= 1; }));
+    const std::size_t boxesBefore = boxes.shown.size();
+    portal->ForgetSessions();
+    ASSERT_TRUE(WaitFor([&] { return Requests("/Action/CardLogin.ashx").size() == 2; }));
+    const auto signIns = Requests("/Action/CardLogin.ashx");
+    EXPECT_EQ(signIns[1].Param("cardnumber"), signIns[0].Param("cardnumber"));
+    EXPECT_EQ(signIns[1].Param("password"), account().password);
+    EXPECT_NE(Log().find("已重新登录"), std::string::npos);
+    const int after = Polls(sn);
+    ASSERT_TRUE(WaitFor([&] { return Polls(sn) > after + 1; }));
+    EXPECT_TRUE(Requests("/Action/NumberWater.ashx").back().signedIn) << "polling with the new session";
+
+    portal->ReleaseAt(sn, portal->Now());
+    ASSERT_TRUE(WaitForHint(kBooked)) << ::testing::PrintToString(boxes.Texts());
+    EXPECT_EQ(boxes.shown.size(), boxesBefore + 1) << "no box while armed";
+    ASSERT_EQ(portal->Bookings().size(), 1u);
+    EXPECT_EQ(Requests("/Action/CardLogin.ashx").size(), 2u);
+}
+
+TEST_F(WindowBooking, TheStopButtonStopsAtTheNextTick) {
+    const int sn = ListSlotIn(state::kNotReleased);
+    portal->ReleaseAfterPolls(sn, 1000000);
+    EXPECT_FALSE(window->btnStopAuto->isVisible());
+    Arm();
+    ASSERT_TRUE(WaitFor([&] { return Polls(sn) >= 1; }));
+    ASSERT_TRUE(window->btnStopAuto->isVisible());
+    ASSERT_TRUE(window->btnStopAuto->isEnabled());
+    Click(window->btnStopAuto);
+    EXPECT_TRUE(window->order.StopRequested());
+    EXPECT_TRUE(StartsWith(StatusLine(*window), "正在停止自动预约：")) << StatusLine(*window);
+    EXPECT_FALSE(window->btnStopAuto->isEnabled());
+    const int atStop = Polls(sn);
+    ASSERT_TRUE(WaitForHint(kStopped));
+    EXPECT_EQ(Polls(sn), atStop);
+    EXPECT_TRUE(Idle());
+    EXPECT_EQ(StatusLine(*window), "已停止自动预约");
+    EXPECT_FALSE(window->btnStopAuto->isVisible());
+    EXPECT_TRUE(attention.empty()) << "a stop the user asked for needs no attention";
+}
+
+// About 1.6 KB a poll for hours: the log keeps its newest lines only.
+TEST_F(WindowBooking, TheLogKeepsItsNewestTenThousandLines) {
+    for (int i = 0; i < 10050; ++i)
+        window->Log("line " + std::to_string(i));
+    EXPECT_EQ(window->mmo->document()->blockCount(), 10000);
+    EXPECT_TRUE(window->mmo->toPlainText().startsWith(QStringLiteral("line 50\n")));
 }
 
 // A portal under load: a third of the answers dropped, another third empty.
