@@ -1,48 +1,47 @@
-// Config.ini: the connection string, the saved choices and the password.
-#include "app/settings.h"
-
+// Config.ini: the saved choices and the password, through the settings module.
 #include <QComboBox>
 #include <QDir>
 #include <QLineEdit>
 
 #include "app/combo_sink.h"
 #include "app/tmain.h"
+#include "common/settings.h"
 
 namespace quilora {
+
+namespace {
+
+std::optional<int> TagIfSelected(const QComboBox& box) {
+    return HasSelection(box) ? std::optional<int>(SelectedTag(box)) : std::nullopt;
+}
+
+} // namespace
 
 QString TMain::SettingsPath() const {
     return QDir::toNativeSeparators(QDir(settingsDir_).filePath(QString::fromLatin1(kSettingsFileName)));
 }
 
 void TMain::SaveSettings() {
-    const ProfileFile profile(SettingsPath().toStdString());
-    // A list without a selection leaves its key as an earlier run wrote it.
-    if (HasSelection(*cbxUserTypeArea))
-        profile.WriteInteger(kSettingsSection, "UserTypeArea", SelectedTag(*cbxUserTypeArea));
+    SavedChoices c;
+    c.userTypeArea = TagIfSelected(*cbxUserTypeArea);
     if (HasSelection(*cbxUserTypeCard))
-        profile.WriteString(kSettingsSection, "UserTypeCard", SelectedIdText(*cbxUserTypeCard));
-    if (HasSelection(*cbxArea))
-        profile.WriteInteger(kSettingsSection, "AreaID", SelectedTag(*cbxArea));
-    if (HasSelection(*cbxHospital))
-        profile.WriteInteger(kSettingsSection, "HospitalID", SelectedTag(*cbxHospital));
-    if (HasSelection(*cbxClass))
-        profile.WriteInteger(kSettingsSection, "ClassID", SelectedTag(*cbxClass));
-    if (HasSelection(*cbxDoctor))
-        profile.WriteInteger(kSettingsSection, "DoctorID", SelectedTag(*cbxDoctor));
-    profile.WriteString(kSettingsSection, "Passwd", edtPasswd->text().toStdString());
+        c.userTypeCard = SelectedIdText(*cbxUserTypeCard);
+    c.areaId = TagIfSelected(*cbxArea);
+    c.hospitalId = TagIfSelected(*cbxHospital);
+    c.classId = TagIfSelected(*cbxClass);
+    c.doctorId = TagIfSelected(*cbxDoctor);
+    c.password = edtPasswd->text().toStdString();
+    WriteChoices(ProfileFile(SettingsPath().toStdString()), c);
 }
 
 void TMain::RestoreSettings() {
-    const ProfileFile profile(SettingsPath().toStdString());
+    const RestoredChoices c = ReadChoices(ProfileFile(SettingsPath().toStdString()));
     // No match keeps the first entry that the fill selected.
-    const int userType = FindTag(*cbxUserTypeArea, profile.ReadInteger(kSettingsSection, "UserTypeArea", 0));
-    if (userType >= 0)
+    if (const int userType = FindTag(*cbxUserTypeArea, c.userTypeArea); userType >= 0)
         SelectItem(*cbxUserTypeArea, userType);
-    const int cardType =
-        FindIdText(*cbxUserTypeCard, profile.ReadString(kSettingsSection, "UserTypeCard", ""));
-    if (cardType >= 0)
+    if (const int cardType = FindIdText(*cbxUserTypeCard, c.userTypeCard); cardType >= 0)
         SelectItem(*cbxUserTypeCard, cardType);
-    edtPasswd->setText(QString::fromStdString(profile.ReadString(kSettingsSection, "Passwd", "")));
+    edtPasswd->setText(QString::fromStdString(c.password));
 }
 
 } // namespace quilora

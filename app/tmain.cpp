@@ -20,10 +20,10 @@
 #include "app/help_text.h"
 #include "app/radio_group.h"
 #include "app/schedule_list.h"
-#include "app/settings.h"
 #include "catalogue/schema.h"
 #include "common/errors.h"
 #include "common/profile.h"
+#include "common/settings.h"
 
 namespace quilora {
 namespace {
@@ -41,15 +41,12 @@ TMain::TMain(const QString& settingsDir, QWidget* parent)
     RunGuarded([this] { FormCreate(); });
 }
 
-TMain::~TMain() {
-    if (logWindow == this)
-        logWindow = nullptr;
-}
+TMain::~TMain() = default;
 
 void TMain::FormCreate() {
-    // 1-4
+    // 1-4 (the window becomes the log of the HTTP client's addresses as soon as
+    // the client exists, in step 6)
     setWindowTitle(QStringLiteral("Brenvik ") + windowTitle());
-    logWindow = this;
     ActivatePage(kLoginPage);
     order.Decline(); // orderBusy lowered
 
@@ -63,6 +60,7 @@ void TMain::FormCreate() {
 
     // 6
     xmlHttp = std::make_unique<HttpClient>();
+    xmlHttp->SetLogWindow(this);
     session = std::make_unique<PortalSession>(*xmlHttp, portal);
 
     // 7-8: relative SQLite paths are taken from the folder of Config.ini

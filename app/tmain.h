@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "common/database.h"
-#include "common/fetcher.h"
-#include "common/log_target.h"
-#include "scan/portal_address.h"
+#include "net/fetcher.h"
+#include "net/fetcher.h"
+#include "net/portal_address.h"
 #include "workflow/auto_booking.h"
 #include "workflow/portal_session.h"
 #include "workflow/schedule_slot.h"

@@ -5,7 +5,6 @@
 #include <utility>
 
 #include "common/errors.h"
-#include "common/normalise.h"
 #include "scan/patterns.h"
 #include "scan/tregexpr.h"
 
@@ -26,8 +25,7 @@ long long Id(const TRegExpr& re, int group) {
 // An error page is not a catalogue page: a status of 400 or above is tried
 // again like a failed request, and ends the crawl when it never comes right.
 std::string FetchCatalogPage(HttpClient& http, const PortalAddress& address) {
-    return NormalisePage(
-        std::move(quilora::Fetch(http, address, FetchMode::Interactive, AnswerRule::NoErrorStatus).text));
+    return ReadPage(http, address, FetchMode::Interactive, AnswerRule::NoErrorStatus).text;
 }
 
 } // namespace

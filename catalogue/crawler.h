@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "common/database.h"
-#include "common/fetcher.h"
-#include "scan/portal_address.h"
+#include "net/fetcher.h"
+#include "net/portal_address.h"
 
 namespace quilora::catalogue {
 

@@ -6,8 +6,8 @@
 #include <string_view>
 #include <vector>
 
-#include "common/fetcher.h"
-#include "scan/portal_address.h"
+#include "net/fetcher.h"
+#include "net/portal_address.h"
 
 namespace quilora {
 

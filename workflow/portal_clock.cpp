@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "common/fetcher.h"
+#include "net/fetcher.h"
 
 namespace quilora {
 

@@ -1,7 +1,6 @@
 #include "workflow/portal_session.h"
 
 #include "common/errors.h"
-#include "common/normalise.h"
 #include "common/stamp.h"
 #include "workflow/schedule.h"
 
@@ -44,8 +43,8 @@ std::vector<PatientRecord> PortalSession::Patients() {
 std::size_t PortalSession::Schedule(int hospitalId, int doctorId, std::string_view doctorName,
                                     std::string_view hospitalName, const std::function<void()>& pageIn,
                                     const std::function<void(ScheduleSlot)>& onSlot) {
-    const std::string page = NormalisePage(
-        std::move(Fetch(http_, DoctorPageAddress(hosts_, hospitalId, doctorId, EpochMillis())).text));
+    const std::string page =
+        ReadPage(http_, DoctorPageAddress(hosts_, hospitalId, doctorId, EpochMillis())).text;
     if (pageIn)
         pageIn();
     return ScanSchedule(page, doctorName, hospitalName, onSlot);
@@ -56,12 +55,11 @@ PollResult PortalSession::Poll(const ScheduleSlot& slot) {
     const auto start = SteadyClock::now();
     try {
         FetchedPage page =
-            Fetch(http_, SlotPollAddress(hosts_, slot.Ref(), slot.state, EpochMillis()), FetchMode::Poll);
+            ReadPage(http_, SlotPollAddress(hosts_, slot.Ref(), slot.state, EpochMillis()), FetchMode::Poll);
         r.took = Since(start);
         r.status = page.status;
-        const std::string answer = NormalisePage(std::move(page.text));
-        r.answer = ReadPollAnswer(r.status, answer);
-        r.line = LogLine(answer);
+        r.answer = ReadPollAnswer(r.status, page.text);
+        r.line = LogLine(page.text);
         page.text.clear();
         r.timing = std::move(page);
     } catch (const FetchError& e) {

@@ -9,8 +9,8 @@
 #include <string_view>
 #include <vector>
 
-#include "common/fetcher.h"
-#include "scan/portal_address.h"
+#include "net/fetcher.h"
+#include "net/portal_address.h"
 #include "workflow/booking.h"
 #include "workflow/patients.h"
 #include "workflow/schedule_slot.h"

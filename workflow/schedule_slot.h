@@ -2,7 +2,7 @@
 // One published slot of a doctor's schedule, as listed in the schedule list.
 #include <string>
 
-#include "scan/portal_address.h"
+#include "net/portal_address.h"
 
 namespace quilora {
 

@@ -20,7 +20,7 @@
 #include "catalogue/crawler.h"
 #include "catalogue/schema.h"
 #include "common/database.h"
-#include "common/fetcher.h"
+#include "net/fetcher.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <filesystem>
 
 #include "common/errors.h"
-#include "common/installation.h"
+#include "common/settings.h"
 #include "common/profile.h"
 
 namespace quilora::admin {

@@ -3,7 +3,7 @@
 // and the portal's hosts, with the window's defaults.
 #include <string>
 
-#include "scan/portal_address.h"
+#include "net/portal_address.h"
 
 namespace quilora::admin {
 

@@ -26,7 +26,7 @@
 #include "app/radio_group.h"
 #include "app/schedule_list.h"
 #include "app_fixture.h"
-#include "common/log_target.h"
+#include "net/fetcher.h"
 
 namespace quilora::testing {
 namespace {
@@ -52,8 +52,8 @@ TEST_F(WindowTest, StartsOnTheSignInPageWithListsFilledAndTheMaintenanceTabHidde
     EXPECT_EQ(w->pcl->currentWidget(), w->tstLogin);
     EXPECT_FALSE(w->pcl->isTabVisible(2));
     EXPECT_EQ(w->pcl->widget(2), w->tstOrder);
-    EXPECT_EQ(logWindow, w.get());
-    EXPECT_NE(w->xmlHttp, nullptr);
+    ASSERT_NE(w->xmlHttp, nullptr);
+    EXPECT_EQ(w->xmlHttp->LogWindow(), w.get());
     EXPECT_FALSE(w->order.OrderBusy());
     EXPECT_FALSE(w->tmrOrder->isActive());
     EXPECT_EQ(w->tmrOrder->interval(), 800);
@@ -230,16 +230,14 @@ TEST_F(WindowTest, EachLoggedAddressBecomesOneNewLastLineOfTheLog) {
     CreateCatalogue();
     WriteConfig(kSqlite);
     auto w = Start();
-    SendLogUrl("http://127.0.0.1/first");
-    SendLogUrl("http://127.0.0.1/Doctor.aspx?id=1&doctid=2&d=3");
+    ASSERT_EQ(w->xmlHttp->LogWindow(), w.get());
+    w->LogUrl("http://127.0.0.1/first");
+    w->LogUrl("http://127.0.0.1/Doctor.aspx?id=1&doctid=2&d=3");
 
     const QTextDocument* log = w->mmo->document();
     ASSERT_EQ(log->blockCount(), 2);
     EXPECT_EQ(log->firstBlock().text(), QStringLiteral("http://127.0.0.1/first"));
     EXPECT_EQ(log->lastBlock().text(), QStringLiteral("http://127.0.0.1/Doctor.aspx?id=1&doctid=2&d=3"));
-
-    w.reset();
-    EXPECT_EQ(logWindow, nullptr); // no dangling receiver after the window
 }
 
 TEST_F(WindowTest, MaintainerShortcutRevealsAndHidesTheMaintenancePage) {

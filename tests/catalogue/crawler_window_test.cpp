@@ -12,8 +12,8 @@
 
 #include "app/application.h"
 #include "catalogue_fixture.h"
-#include "common/log_target.h"
 #include "common/stamp.h"
+#include "net/fetcher.h"
 #include "portal/demo_portal.h"
 #include "window_fixture.h"
 
@@ -36,8 +36,10 @@ QStringList Lines(const QPlainTextEdit& memo) {
 // while each request goes out.
 class StatusAtEachRequest : public LogTarget {
 public:
-    explicit StatusAtEachRequest(TMain& w) : w_(w), previous_(logWindow) { logWindow = this; }
-    ~StatusAtEachRequest() override { logWindow = previous_; }
+    explicit StatusAtEachRequest(TMain& w) : w_(w), previous_(w.Http().LogWindow()) {
+        w.Http().SetLogWindow(this);
+    }
+    ~StatusAtEachRequest() override { w_.Http().SetLogWindow(previous_); }
     StatusAtEachRequest(const StatusAtEachRequest&) = delete;
     StatusAtEachRequest& operator=(const StatusAtEachRequest&) = delete;
     void LogUrl(std::string_view line) override {

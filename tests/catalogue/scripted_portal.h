@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "scan/portal_address.h"
+#include "net/portal_address.h"
 
 namespace quilora::test {
 

@@ -20,7 +20,7 @@
 #include <QTemporaryDir>
 
 #include "common/errors.h"
-#include "common/installation.h"
+#include "common/settings.h"
 #include "common/profile.h"
 
 using quilora::ProfileFile;

@@ -11,12 +11,12 @@
 #include <string_view>
 #include <vector>
 
-#include "common/fetcher.h"
+#include "net/fetcher.h"
 #include "common/normalise.h"
 #include "common/stamp.h"
 #include "portal/demo_portal.h"
 #include "scan/patterns.h"
-#include "scan/portal_address.h"
+#include "net/portal_address.h"
 #include "scan/tregexpr.h"
 
 namespace quilora::portal::testing {

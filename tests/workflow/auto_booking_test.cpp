@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "common/fetcher.h"
+#include "net/fetcher.h"
 #include "portal/demo_portal.h"
 #include "workflow/auto_booking.h"
 #include "workflow/portal_session.h"

@@ -6,7 +6,7 @@
 #include <random>
 #include <string>
 
-#include "common/fetcher.h"
+#include "net/fetcher.h"
 #include "workflow/portal_clock.h"
 
 namespace quilora {

@@ -17,9 +17,8 @@
 #endif
 
 #include "common/errors.h"
-#include "common/fetcher.h"
 #include "common/gbk.h"
-#include "common/log_target.h"
+#include "net/fetcher.h"
 
 namespace quilora {
 namespace {
@@ -105,11 +104,10 @@ protected:
         client_ = std::make_unique<HttpClient>();
         client_->SetLimits(FetchMode::Interactive, {200ms, 400ms, 3, 1500ms});
         client_->SetLimits(FetchMode::Poll, {200ms, 300ms, 1, 300ms});
-        logWindow = &log_;
+        client_->SetLogWindow(&log_);
     }
 
     void TearDown() override {
-        logWindow = nullptr;
         client_.reset(); // closes the kept-alive connection so the server can stop at once
         {
             std::lock_guard lock(stallMutex_);

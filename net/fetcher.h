@@ -5,8 +5,21 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace quilora {
+
+// Whoever shows the fetcher's address lines (the main window, a tool, a test):
+// told of every fetch synchronously, on the calling thread, before its first attempt.
+class LogTarget {
+public:
+    virtual ~LogTarget() = default;
+    // One address per fetch; appended as a new last line of the log.
+    virtual void LogUrl(std::string_view line) = 0;
+    // A request is about to block the caller / has finished (wait cursor).
+    virtual void BeginWait() {}
+    virtual void EndWait() {}
+};
 
 // An address as sent and as shown in the log (the sign-in hides the password).
 struct PortalAddress {
@@ -62,11 +75,16 @@ public:
     void SetLimits(FetchMode mode, const FetchLimits& limits);
     const FetchLimits& Limits(FetchMode mode) const;
 
+    // The receiver of this client's address lines (logWindow); may be null.
+    void SetLogWindow(LogTarget* target) { logWindow_ = target; }
+    LogTarget* LogWindow() const { return logWindow_; }
+
     struct Impl;
     Impl& impl() { return *impl_; }
 
 private:
     std::unique_ptr<Impl> impl_;
+    LogTarget* logWindow_ = nullptr;
 };
 
 // Logs the address once, then attempts until an answer the rule takes arrives
@@ -75,8 +93,14 @@ private:
 FetchedPage Fetch(HttpClient& client, const PortalAddress& address, FetchMode mode = FetchMode::Interactive,
                   AnswerRule rule = AnswerRule::AnyAnswer);
 
+// The answer as the patterns read it: Fetch, then the text normalised
+// (lower-case ASCII, no double quotes, line breaks or tabs).
+FetchedPage ReadPage(HttpClient& client, const PortalAddress& address,
+                     FetchMode mode = FetchMode::Interactive, AnswerRule rule = AnswerRule::AnyAnswer);
+
 // The text of any non-empty answer, whatever its status; never empty.
-std::string FetchPage(HttpClient& client, const PortalAddress& address, FetchMode mode = FetchMode::Interactive);
+std::string FetchPage(HttpClient& client, const PortalAddress& address,
+                      FetchMode mode = FetchMode::Interactive);
 std::string FetchPage(HttpClient& client, const std::string& url, FetchMode mode = FetchMode::Interactive);
 
 } // namespace quilora

@@ -6,21 +6,10 @@
 #include <string>
 #include <string_view>
 
-#include "common/fetcher.h"
-#include "common/profile.h"
+#include "common/settings.h"
+#include "net/fetcher.h"
 
 namespace quilora {
-
-struct PortalHosts {
-    std::string portalUrl = "http://www.quilora.com";      // main host, no trailing slash
-    std::string scriptUrl = "http://www.quilora.com:8010"; // script host
-    std::string charset = "GBK";                           // charset of query values
-    std::string HomeAddress() const { return portalUrl + "/"; }
-};
-
-// "PortalUrl", "ScriptUrl" and "PortalCharset" of Config.ini; a missing or
-// empty value keeps the default, a trailing slash is dropped. Never written.
-PortalHosts ReadPortalHosts(const ProfileFile& profile);
 
 // The slot fields that the number list and the poll send back.
 struct SlotRef {

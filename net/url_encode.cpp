@@ -1,6 +1,6 @@
-#include "url_encode.h"
+#include "net/url_encode.h"
 
-#include "gbk.h"
+#include "common/gbk.h"
 
 namespace quilora {
 

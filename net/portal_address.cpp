@@ -1,9 +1,9 @@
-#include "portal_address.h"
+#include "net/portal_address.h"
 
 #include <stdexcept>
 #include <string>
 
-#include "common/url_encode.h"
+#include "net/url_encode.h"
 
 namespace quilora {
 

@@ -4,9 +4,8 @@
 #include <stdexcept>
 #include <thread>
 
-#include "common/fetcher.h"
-#include "common/log_target.h"
-#include "scan/portal_address.h"
+#include "net/fetcher.h"
+#include "net/portal_address.h"
 
 namespace quilora {
 namespace {

@@ -4,9 +4,9 @@
 #include <QComboBox>
 
 #include "app/combo_sink.h"
-#include "app/settings.h"
 #include "app/tmain.h"
 #include "catalogue/cascade.h"
+#include "common/settings.h"
 
 namespace quilora {
 
@@ -16,20 +16,20 @@ void TMain::BuildAreaList() {
 }
 
 void TMain::RestoreCascade() {
-    const ProfileFile profile(SettingsPath().toStdString());
+    const RestoredChoices saved = ReadChoices(ProfileFile(SettingsPath().toStdString()));
     // Each list is looked up as the step before left it; the first entry with the tag wins.
-    const auto restore = [&](QComboBox& box, const char* key, void (TMain::*change)()) {
-        const int index = FindTag(box, profile.ReadInteger(kSettingsSection, key, 0));
+    const auto restore = [&](QComboBox& box, int tag, void (TMain::*change)()) {
+        const int index = FindTag(box, tag);
         if (index < 0)
             return;
         SelectItem(box, index);
         if (change)
             (this->*change)();
     };
-    restore(*cbxArea, "AreaID", &TMain::cbxAreaChange);
-    restore(*cbxHospital, "HospitalID", &TMain::cbxHospitalChange);
-    restore(*cbxClass, "ClassID", &TMain::cbxClassChange);
-    restore(*cbxDoctor, "DoctorID", nullptr);
+    restore(*cbxArea, saved.areaId, &TMain::cbxAreaChange);
+    restore(*cbxHospital, saved.hospitalId, &TMain::cbxHospitalChange);
+    restore(*cbxClass, saved.classId, &TMain::cbxClassChange);
+    restore(*cbxDoctor, saved.doctorId, nullptr);
 }
 
 void TMain::cbxAreaChange() {

@@ -1,4 +1,4 @@
-#include "fetcher.h"
+#include "net/fetcher.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -6,9 +6,9 @@
 #include <mutex>
 #include <thread>
 
-#include "errors.h"
-#include "gbk.h"
-#include "log_target.h"
+#include "common/errors.h"
+#include "common/gbk.h"
+#include "common/normalise.h"
 
 namespace quilora {
 
@@ -96,7 +96,7 @@ std::string CharsetOf(const char* contentType) {
 
 class WaitGuard {
 public:
-    WaitGuard() : target_(logWindow) {
+    explicit WaitGuard(LogTarget* target) : target_(target) {
         if (target_)
             target_->BeginWait();
     }
@@ -309,8 +309,10 @@ const FetchLimits& HttpClient::Limits(FetchMode mode) const {
 }
 
 FetchedPage Fetch(HttpClient& client, const PortalAddress& address, FetchMode mode, AnswerRule rule) {
-    SendLogUrl(address.shown);
-    WaitGuard wait;
+    LogTarget* const logWindow = client.LogWindow();
+    if (logWindow)
+        logWindow->LogUrl(address.shown);
+    const WaitGuard wait(logWindow);
 
     CURL* h = client.impl().easy.get();
     const FetchLimits limits = client.Limits(mode);
@@ -345,6 +347,12 @@ FetchedPage Fetch(HttpClient& client, const PortalAddress& address, FetchMode mo
     }
     throw FetchError(std::string(kGiveUpMessage) + "（" + ReasonOf(last, SteadyClock::now() - first) + "）",
                      *last.failure, last.status);
+}
+
+FetchedPage ReadPage(HttpClient& client, const PortalAddress& address, FetchMode mode, AnswerRule rule) {
+    FetchedPage page = Fetch(client, address, mode, rule);
+    page.text = NormalisePage(std::move(page.text));
+    return page;
 }
 
 std::string FetchPage(HttpClient& client, const PortalAddress& address, FetchMode mode) {
