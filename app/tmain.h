@@ -5,12 +5,13 @@
 // defined in that subsystem's folder (tmain_*.cpp).
 #include <QMainWindow>
 #include <QString>
+#include <chrono>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "common/database.h"
-#include "net/fetcher.h"
 #include "net/fetcher.h"
 #include "net/portal_address.h"
 #include "workflow/auto_booking.h"
@@ -76,6 +77,7 @@ public:
     QPushButton* btnGoWebsite = nullptr;
     QPushButton* btnRefreshData = nullptr;
     QPushButton* btnOrder = nullptr;
+    QLineEdit* edtReleaseTime = nullptr; // "放号时间": optional, HH:MM[:SS] on the portal's clock
     ScheduleList* lvLog = nullptr;
     QPushButton* btnGetData = nullptr;
     QPushButton* btnGetHospital = nullptr;
@@ -135,12 +137,17 @@ public:
     void btnOrderClick();
     void tmrOrderTimer();
     void btnStopAutoClick();
+    // The release time typed beside the order button, on the portal's clock;
+    // none when the field is empty, a hint that ends the order when it is no time.
+    std::optional<std::chrono::system_clock::time_point> ReleaseTime();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void BuildWidgets();
+    void ScheduleNextTick();
+    int tickInterval_ = 800; // tmrOrder's own interval, while no release time sets the ticks
     void ConnectHandlers();
     QString settingsDir_;
 };

@@ -3,6 +3,7 @@
 // the user, drive the engine and show what it gives.
 #include <QApplication>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QString>
@@ -72,11 +73,22 @@ void TMain::Log(std::string_view line) {
 }
 
 void TMain::TimerChanged(bool enabled) {
-    if (enabled)
-        tmrOrder->start();
-    else
+    if (enabled) {
+        tickInterval_ = tmrOrder->interval();
+        ScheduleNextTick();
+    } else {
         tmrOrder->stop();
+        tmrOrder->setInterval(tickInterval_);
+    }
     btnStopAuto->setVisible(enabled);
+}
+
+void TMain::ScheduleNextTick() {
+    // With a release time the engine places each tick; else every interval.
+    if (const auto delay = order.NextTickDelay())
+        tmrOrder->start(static_cast<int>(delay->count()));
+    else if (!tmrOrder->isActive())
+        tmrOrder->start(tickInterval_);
 }
 
 void TMain::StatusChanged(const AutoBookingStatus& status) {
@@ -140,8 +152,21 @@ void TMain::btnOrderClick() {
     const DeclineOnExit decline(order);
     if (slot->state == 2 && AskConfirm("此预约还未到放号时间，是否开始自动预约?\r\n"
                                        "自动预约系统将在开始放号之后最短的时间内帮你自动预约。",
-                                       false, 1) == kIdYes)
+                                       false, 1) == kIdYes) {
+        order.SetRelease(ReleaseTime());
         order.Arm();
+    }
+}
+
+std::optional<std::chrono::system_clock::time_point> TMain::ReleaseTime() {
+    const std::string text = edtReleaseTime->text().trimmed().toStdString();
+    if (text.empty())
+        return std::nullopt;
+    const auto portalNow = order.ServerClock().PortalTime(std::chrono::system_clock::now());
+    const auto at = ReleaseMoment(text, portalNow);
+    if (!at)
+        AbortWithHint("放号时间应写作 时:分 或 时:分:秒，例如 08:00 或 08:00:00。");
+    return at;
 }
 
 void TMain::btnStopAutoClick() {
@@ -166,6 +191,8 @@ void TMain::tmrOrderTimer() {
     }
     case AutoBooking::TickEnd::Polled:
     case AutoBooking::TickEnd::Rearmed:
+        if (order.TimerEnabled())
+            ScheduleNextTick();
         break;
     }
 }

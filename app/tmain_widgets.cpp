@@ -208,9 +208,18 @@ void TMain::BuildWidgets() {
     btnGoWebsite = Button(QStringLiteral("访问Quilora---->"), "btnGoWebsite", tstreserve);
     btnRefreshData = Button(QStringLiteral("1、刷新预约状态"), "btnRefreshData", tstreserve);
     btnOrder = Button(QStringLiteral("2、立刻预约    "), "btnOrder", tstreserve);
+    edtReleaseTime = Named(new QLineEdit(tstreserve), "edtReleaseTime");
+    edtReleaseTime->setPlaceholderText(QStringLiteral("HH:MM:SS"));
+    edtReleaseTime->setToolTip(
+        QStringLiteral("放号时间（服务器时间）：填写后，自动预约在放号前一分钟内每 800 "
+                       "毫秒查询一次，并在放号后数十毫秒内查询；之前每 30 秒查询一次。"
+                       "不填则一直每 800 毫秒查询。"));
+    edtReleaseTime->setMaximumWidth(80);
     commands->addWidget(btnGoWebsite);
     commands->addStretch(1);
     commands->addWidget(btnRefreshData);
+    commands->addWidget(Label(QStringLiteral("放号时间"), edtReleaseTime, "lblReleaseTime", tstreserve));
+    commands->addWidget(edtReleaseTime);
     commands->addWidget(btnOrder);
     booking->addLayout(commands);
 
@@ -261,6 +270,8 @@ void TMain::BuildWidgets() {
 
     tmrOrder = Named(new QTimer(this), "tmrOrder");
     tmrOrder->setInterval(800);
+    // A tick placed to the millisecond before a release must not drift by 5 %.
+    tmrOrder->setTimerType(Qt::PreciseTimer);
 
     // ---- status bar, on every page: the page control keeps its place and the
     // window grows by the bar's height ----

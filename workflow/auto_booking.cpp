@@ -1,6 +1,6 @@
 #include "workflow/auto_booking.h"
 
-#include <cstdio>
+#include <algorithm>
 
 #include "common/errors.h"
 #include "common/gbk.h"
@@ -14,10 +14,7 @@ namespace {
 using Phase = AutoBookingStatus::Phase;
 
 std::string Waited(std::chrono::steady_clock::duration d) {
-    const long long s = std::chrono::duration_cast<std::chrono::seconds>(d).count();
-    char text[32];
-    std::snprintf(text, sizeof text, "%02lld:%02lld:%02lld", s / 3600, s / 60 % 60, s % 60);
-    return text;
+    return Clocktime(std::chrono::duration_cast<std::chrono::system_clock::duration>(d));
 }
 
 // Lowers orderBusy however the scope is left.
@@ -58,6 +55,10 @@ std::string StatusText(const AutoBookingStatus& s, std::chrono::steady_clock::ti
         text = (s.phase == Phase::Armed ? "自动预约中：" : "正在停止自动预约：") + who;
         if (s.watched > 1)
             text += "（共 " + std::to_string(s.watched) + " 个时段）";
+        if (s.untilRelease && *s.untilRelease > std::chrono::system_clock::duration::zero())
+            text += " · 距放号 " + Clocktime(*s.untilRelease);
+        if (!s.serverClock.empty())
+            text += " · " + s.serverClock;
         text += " · 已查询 " + std::to_string(s.polls) + " 次";
         if (s.lastAnswer)
             text += " · 最近应答：" + std::string(PollAnswerText(*s.lastAnswer)) + " " +
@@ -85,7 +86,46 @@ std::string StatusText(const AutoBookingStatus& s, std::chrono::steady_clock::ti
     return text;
 }
 
-AutoBooking::AutoBooking(AutoBookingHost& host) : host_(host), clock_([] { return Clock::now(); }) {}
+AutoBooking::AutoBooking(AutoBookingHost& host)
+    : host_(host), clock_([] { return Clock::now(); }), wallClock_([] { return WallClock::now(); }) {}
+
+void AutoBooking::SetWallClock(std::function<WallClock::time_point()> clock) {
+    if (!clock)
+        clock = [] { return WallClock::now(); };
+    wallClock_ = std::move(clock);
+}
+
+void AutoBooking::SetRelease(std::optional<WallClock::time_point> portalRelease) {
+    release_.reset();
+    if (portalRelease)
+        release_ = ReleaseSchedule{*portalRelease};
+}
+
+std::optional<std::chrono::milliseconds> AutoBooking::NextTickDelay() const {
+    if (!release_)
+        return std::nullopt;
+    const WallClock::time_point now = wallClock_();
+    const WallClock::time_point next = release_->NextPoll(serverClock_, now, roundTrip_);
+    return std::max(std::chrono::milliseconds(0), std::chrono::ceil<std::chrono::milliseconds>(next - now));
+}
+
+void AutoBooking::Observe(const FetchedPage& page) {
+    serverClock_.Add(page);
+    // The round trip of the recent answers, for the poll that must arrive on time.
+    if (page.answered >= page.sent) {
+        const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(page.answered - page.sent);
+        roundTrip_ = (roundTrip_ * 3 + took) / 4;
+    }
+}
+
+void AutoBooking::UpdateClockStatus() {
+    if (serverClock_.Known())
+        status_.serverClock = OffsetText(serverClock_);
+    if (release_)
+        status_.untilRelease = release_->release - serverClock_.PortalTime(wallClock_());
+    else
+        status_.untilRelease.reset();
+}
 
 void AutoBooking::SetClock(std::function<Clock::time_point()> clock) {
     if (!clock)
@@ -153,6 +193,7 @@ void AutoBooking::Watch(std::vector<std::shared_ptr<const ScheduleSlot>> watch) 
     status_.slot = orderSlot_ ? SlotText(*orderSlot_) : std::string();
     status_.watched = watched_.size();
     status_.armedAt = clock_();
+    UpdateClockStatus();
     SetTimer(true);
     Publish();
 }
@@ -224,6 +265,8 @@ AutoBooking::TickResult AutoBooking::Tick(PortalSession& session) {
     std::shared_ptr<const ScheduleSlot> opened;
     for (const auto& slot : watched_) {
         const PollResult poll = session.Poll(*slot);
+        if (poll.timing)
+            Observe(*poll.timing);
         ++status_.polls;
         status_.lastAnswer = poll.answer;
         status_.lastTook = poll.took;
@@ -238,6 +281,7 @@ AutoBooking::TickResult AutoBooking::Tick(PortalSession& session) {
             SignInAgain(session);
     }
     if (!opened) {
+        UpdateClockStatus();
         Publish();
         return result;
     }

@@ -13,6 +13,8 @@
 #include <vector>
 
 #include "workflow/booking.h"
+#include "workflow/portal_clock.h"
+#include "workflow/release_schedule.h"
 #include "workflow/schedule_slot.h"
 #include "workflow/slot_poll.h"
 
@@ -31,6 +33,9 @@ struct AutoBookingStatus {
     std::optional<PollAnswer> lastAnswer;
     std::chrono::milliseconds lastTook{0};
     std::chrono::steady_clock::time_point armedAt{};
+    std::string serverClock; // "服务器时间 +1.3 s", once an answer told
+    // Until the release time the user gave, on the portal's clock.
+    std::optional<std::chrono::system_clock::duration> untilRelease;
     std::string event;   // what just happened: signed in again, server trouble, no number yet
     std::string outcome; // after the end: the portal's refusal
 };
@@ -56,9 +61,25 @@ public:
     // A portal that keeps forgetting the session is asked to sign in no more often than this.
     static constexpr std::chrono::seconds kSignInSpacing{30};
 
+    using WallClock = std::chrono::system_clock;
+
     explicit AutoBooking(AutoBookingHost& host);
-    // Test seam: the clock of the sign-in spacing and the time waited.
+    // Test seams: the clock of the sign-in spacing and the time waited, and the
+    // local wall clock that the portal's clock is measured against.
     void SetClock(std::function<Clock::time_point()> clock);
+    void SetWallClock(std::function<WallClock::time_point()> clock);
+
+    // The portal's clock as its answers tell it, kept current while armed.
+    const PortalClock& ServerClock() const { return serverClock_; }
+    // The release time of the next arming, on the portal's clock (none: poll
+    // every tick of the caller's timer, 800 ms).
+    void SetRelease(std::optional<WallClock::time_point> portalRelease);
+    const std::optional<ReleaseSchedule>& Release() const { return release_; }
+    // With a release time: how long until the next tick should run.
+    std::optional<std::chrono::milliseconds> NextTickDelay() const;
+    // A portal answer's Date, to keep the portal's clock (the sign-in and the
+    // schedule tell it too).
+    void Observe(const FetchedPage& page);
 
     bool OrderBusy() const { return orderBusy_; }
     bool StopRequested() const { return stopRequested_; }
@@ -104,6 +125,7 @@ private:
     void SignInAgain(PortalSession& session);
     void Rearm(const std::string& why);
     std::string SlotText(const ScheduleSlot& slot) const;
+    void UpdateClockStatus();
 
     AutoBookingHost& host_;
     std::function<Clock::time_point()> clock_;
@@ -114,6 +136,10 @@ private:
     std::vector<std::shared_ptr<const ScheduleSlot>> watched_;
     std::optional<Clock::time_point> lastSignIn_;
     AutoBookingStatus status_;
+    std::function<WallClock::time_point()> wallClock_;
+    PortalClock serverClock_;
+    std::optional<ReleaseSchedule> release_;
+    std::chrono::milliseconds roundTrip_{2};
 };
 
 } // namespace quilora

@@ -1,0 +1,105 @@
+#include "workflow/release_schedule.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <ctime>
+#include <optional>
+#include <string>
+
+namespace quilora {
+
+namespace {
+
+using Clock = ReleaseSchedule::Clock;
+using ms = ReleaseSchedule::ms;
+
+// A send time within [from, to] at which the request reaches the portal just as
+// its second changes, if our middle estimate of the offset is right: the Date
+// of the answer then tells on which side of the middle the offset lies.
+std::optional<Clock::time_point> Probe(const PortalClock& clock, Clock::time_point from, Clock::time_point to,
+                                       ms roundTrip) {
+    const Clock::duration shift = clock.Offset() + roundTrip / 2;
+    // The portal's whole second at or after the earliest arrival.
+    const auto earliest = std::chrono::ceil<std::chrono::seconds>(from + shift);
+    const Clock::time_point send = Clock::time_point(earliest) - shift;
+    if (send > to)
+        return std::nullopt;
+    return send;
+}
+
+bool Precise(const PortalClock& clock) {
+    return clock.Known() && clock.Uncertainty() <= ReleaseSchedule::kPreciseEnough;
+}
+
+} // namespace
+
+Clock::time_point ReleaseSchedule::AlignedPoll(const PortalClock& clock, ms roundTrip) const {
+    return clock.LocalTime(release + kLandAfter) - roundTrip / 2;
+}
+
+Clock::time_point ReleaseSchedule::NextPoll(const PortalClock& clock, Clock::time_point now,
+                                            ms roundTrip) const {
+    const Clock::time_point aligned = AlignedPoll(clock, roundTrip);
+    // The cadence's grid through the aligned poll; the ticks after it go on every 800 ms.
+    const auto gridAfter = [&](Clock::time_point t) {
+        const auto steps =
+            (t - aligned) / kCadence + ((t - aligned) % kCadence > Clock::duration::zero() ? 1 : 0);
+        return aligned + steps * kCadence;
+    };
+    const Clock::time_point fastStart = gridAfter(clock.LocalTime(release) - kFastLead);
+
+    if (now < fastStart) {
+        // Slow: one poll every 30 s at most, placed to narrow the clock.
+        const Clock::time_point latest = std::min(now + kSlowInterval, fastStart);
+        if (!Precise(clock))
+            if (const auto probe = Probe(clock, std::max(now + ms(500), latest - std::chrono::seconds(5)),
+                                         latest, roundTrip))
+                return *probe;
+        return latest;
+    }
+    // Fast: about every 800 ms. While the clock is still wide and the aligned poll
+    // is not near, a tick may move by up to 200 ms to probe the second's change.
+    if (!Precise(clock) && now + kSteadyApproach < aligned)
+        if (const auto probe = Probe(clock, now + kCadence - ms(200), now + kCadence + ms(200), roundTrip))
+            return *probe;
+    return gridAfter(now + kCadence / 2);
+}
+
+std::optional<Clock::time_point> ReleaseMoment(std::string_view text, Clock::time_point portalNow) {
+    int h = -1, m = -1, sec = 0;
+    char tail = 0;
+    const std::string t(text);
+    const int n = std::sscanf(t.c_str(), "%2d:%2d:%2d%c", &h, &m, &sec, &tail);
+    if ((n != 2 && n != 3) || h < 0 || h > 23 || m < 0 || m > 59 || sec < 0 || sec > 59)
+        return std::nullopt;
+    if (n == 2 && t.find(':', t.find(':') + 1) != std::string::npos)
+        return std::nullopt; // "08:00:" and the like
+    // The portal keeps the user's time zone; only its clock runs apart.
+    const std::time_t now = Clock::to_time_t(portalNow);
+    std::tm local{};
+#ifdef _WIN32
+    localtime_s(&local, &now);
+#else
+    localtime_r(&now, &local);
+#endif
+    local.tm_hour = h;
+    local.tm_min = m;
+    local.tm_sec = sec;
+    local.tm_isdst = -1;
+    Clock::time_point at = Clock::from_time_t(std::mktime(&local));
+    if (at <= portalNow) {
+        local.tm_mday += 1;
+        local.tm_isdst = -1;
+        at = Clock::from_time_t(std::mktime(&local));
+    }
+    return at;
+}
+
+std::string Clocktime(Clock::duration d) {
+    const long long s = std::max<long long>(0, std::chrono::duration_cast<std::chrono::seconds>(d).count());
+    char text[32];
+    std::snprintf(text, sizeof text, "%02lld:%02lld:%02lld", s / 3600, s / 60 % 60, s % 60);
+    return text;
+}
+
+} // namespace quilora
