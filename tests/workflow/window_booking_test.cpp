@@ -35,6 +35,7 @@
 #include "common/profile.h"
 #include "portal/demo_portal.h"
 #include "support/crawled_catalogue.h"
+#include "support/expected_cells.h"
 #include "workflow/patients.h"
 #include "workflow/schedule.h"
 
@@ -246,15 +247,7 @@ protected:
     std::unique_ptr<TMain> window;
 };
 
-// Row texts written out here, apart from the window's own tables.
-std::vector<std::string> ExpectedCells(const portal::Slot& s) {
-    static const std::map<int, std::string> kStates = {
-        {0, "停诊"}, {1, "已截止"}, {2, "未放号"}, {3, "已约满"}, {4, "正常"}};
-    static const char* kWeekdays[] = {"",       "星期一", "星期二", "星期三",
-                                      "星期四", "星期五", "星期六", "星期日"};
-    const char* clinic = s.type == 2 ? "特诊" : s.type == 3 ? "专家诊" : "平诊";
-    return {s.date, s.timeid == 1 ? "上午" : "下午", clinic, kWeekdays[s.weekid], kStates.at(s.state)};
-}
+using test::ExpectedCells;
 
 TEST_F(WindowBooking, WholeRoadOfABooking) {
     SignIn(account().password);
@@ -519,7 +512,8 @@ TEST_F(WindowBooking, EachTickOfAnAutoBooking) {
     };
     std::map<std::string, Seen> seen;
     boxes.watch = [&](const MessageRequest& r) {
-        seen[r.text] = {window->tmrOrder->isActive(), window->order.OrderBusy(), window->order.StopRequested()};
+        seen[r.text] = {window->tmrOrder->isActive(), window->order.OrderBusy(),
+                        window->order.StopRequested()};
     };
 
     Arm();
