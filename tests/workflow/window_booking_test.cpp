@@ -38,6 +38,7 @@
 #include "common/profile.h"
 #include "portal/demo_portal.h"
 #include "support/crawled_catalogue.h"
+#include "support/expected_cells.h"
 #include "workflow/patients.h"
 #include "workflow/schedule.h"
 
@@ -255,15 +256,7 @@ protected:
     std::unique_ptr<TMain> window;
 };
 
-// Row texts written out here, apart from the window's own tables.
-std::vector<std::string> ExpectedCells(const portal::Slot& s) {
-    static const std::map<int, std::string> kStates = {
-        {0, "停诊"}, {1, "已截止"}, {2, "未放号"}, {3, "已约满"}, {4, "正常"}};
-    static const char* kWeekdays[] = {"",       "星期一", "星期二", "星期三",
-                                      "星期四", "星期五", "星期六", "星期日"};
-    const char* clinic = s.type == 2 ? "特诊" : s.type == 3 ? "专家诊" : "平诊";
-    return {s.date, s.timeid == 1 ? "上午" : "下午", clinic, kWeekdays[s.weekid], kStates.at(s.state)};
-}
+using test::ExpectedCells;
 
 TEST_F(WindowBooking, WholeRoadOfABooking) {
     SignIn(account().password);

@@ -1,0 +1,106 @@
+#include "book/book_options.h"
+
+#include <CLI/CLI.hpp>
+#include <algorithm>
+
+#include "book/book_settings.h"
+
+namespace quilora::book {
+
+namespace {
+
+constexpr char kFooter[] = R"(Every command signs in first, with CardNo and Passwd of Config.ini (or the
+first line of --password-file); the password is never taken from the command line.
+
+Exit codes:
+  0    booked, or the command is done
+  1    nothing booked: the portal refused (its answer is printed), the sign-in
+       failed, or the slot's state does not allow a booking
+  2    bad usage or bad Config.ini (missing file, no CardNo, no password,
+       catalogue cannot be opened, unknown doctor, slot or patient)
+  3    the portal could not be reached, or a registration went unanswered
+  130  stopped with Ctrl+C (SIGINT) or SIGTERM
+
+--json prints one JSON object per line on stdout:
+  {"event":"signed_in","cardNo":"..."}
+  {"event":"patient","name":"...","cardNo":123}
+  {"event":"patients_fetched","count":3}            the cache was refreshed
+  {"event":"slot","sn":..,"date":"..","halfDay":"上午","clinicType":"平诊",
+   "weekday":"星期一","state":4,"stateText":"正常","doctorName":"..","hospitalName":".."}
+  {"event":"not_released","sn":..,"message":".."}   book without --wait
+  {"event":"watching","patient":"..","slots":[sn,..]}
+  {"event":"poll","answer":"未放号","ms":..,"polls":..}   after each tick
+  {"event":"notice","message":"已重新登录"}           what a tick ran into
+  {"event":"booking","patient":"..","slot":".."}
+  {"event":"booked","sn":..,"message":".."}
+  {"event":"refused","message":".."}
+  {"event":"unanswered","message":".."}
+  {"event":"stopped"}
+  {"event":"log","line":".."}                        with --verbose
+  {"event":"error","message":"..","exit":2}
+)";
+
+void AddDoctor(CLI::App& command, BookOptions& o) {
+    command.add_option("--doctor", o.doctorId, "the doctor's DoctorID in the catalogue")->required();
+}
+
+void AddPatient(CLI::App& command, BookOptions& o) {
+    command.add_option(
+        "--patient", o.patient,
+        "the clinic number (CardNo) of one of the account's patients; the first one by default");
+}
+
+} // namespace
+
+void DefineCommandLine(CLI::App& app, BookOptions& o) {
+    app.require_subcommand(1);
+    // --config, --json and the others may follow the command too; subcommands inherit this.
+    app.fallthrough();
+    app.footer(kFooter);
+    app.add_option("--config", o.configPath,
+                   "the Config.ini of the window: card number, password, portal, catalogue")
+        ->capture_default_str();
+    app.add_option("--password-file", o.passwordFile, "read the password from the first line of this file");
+    app.add_flag("--json", o.json, "one JSON object per event on stdout");
+    app.add_flag("-v,--verbose", o.verbose, "also print the log lines of polls and bookings");
+
+    app.add_subcommand("signin", "sign in and say whether the portal took the password")->callback([&o] {
+        o.command = Command::SignIn;
+    });
+
+    CLI::App* patients = app.add_subcommand("patients", "the account's patients, from the catalogue's cache");
+    patients->add_flag("--refresh", o.refresh, "fetch them from the portal even when they are cached");
+    patients->callback([&o] { o.command = Command::Patients; });
+
+    CLI::App* schedule = app.add_subcommand("schedule", "a doctor's slots with their sn");
+    AddDoctor(*schedule, o);
+    schedule->add_option("--hospital", o.hospitalId, "the HospitalID; looked up in the catalogue by default");
+    schedule->callback([&o] { o.command = Command::Schedule; });
+
+    CLI::App* book = app.add_subcommand("book", "book one slot of a doctor now");
+    AddDoctor(*book, o);
+    book->add_option("--slot", o.sns, "the slot's sn, as schedule lists it")->required();
+    AddPatient(*book, o);
+    book->add_flag("--wait", o.wait, "a slot not released yet (未放号) is watched until it opens");
+    book->callback([&o] { o.command = Command::Book; });
+
+    CLI::App* watch =
+        app.add_subcommand("watch", "auto-booking: poll up to five slots, book the first that opens");
+    AddDoctor(*watch, o);
+    watch->add_option("--slot", o.sns, "a slot's sn; repeat for up to five slots, polled in this order")
+        ->required();
+    AddPatient(*watch, o);
+    watch->callback([&o] { o.command = Command::Watch; });
+}
+
+void CheckOptions(const BookOptions& o) {
+    if (o.command == Command::Book && o.sns.size() != 1)
+        throw UsageError("book 只预约一个时段；要监视几个时段请用 watch");
+    if (o.sns.size() > kMaxWatchedSlots)
+        throw UsageError("最多同时监视 " + std::to_string(kMaxWatchedSlots) + " 个时段");
+    for (auto it = o.sns.begin(); it != o.sns.end(); ++it)
+        if (std::find(o.sns.begin(), it, *it) != it)
+            throw UsageError("时段 " + std::to_string(*it) + " 给出了两次");
+}
+
+} // namespace quilora::book

@@ -1,0 +1,41 @@
+#pragma once
+// The command line of quilora-book: its commands, their options, and the
+// --help footer that documents exit codes and JSON events.
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace CLI {
+class App;
+}
+
+namespace quilora::book {
+
+enum class Command { SignIn, Patients, Schedule, Book, Watch };
+
+// More slots than this in one watch would stretch a tick beyond its 800 ms.
+inline constexpr std::size_t kMaxWatchedSlots = 5;
+
+struct BookOptions {
+    Command command = Command::SignIn;
+    std::string configPath;
+    std::optional<std::string> passwordFile;
+    bool json = false;
+    bool verbose = false; // the engine's log lines (addresses are never shown)
+    bool refresh = false; // patients: fetch even when cached
+    int doctorId = 0;
+    std::optional<int> hospitalId;
+    std::vector<int> sns;
+    std::optional<int> patient; // a clinic number (CardNo) of the account
+    bool wait = false;          // book: watch a slot that is not released yet
+};
+
+// Defines the commands and options on app; parsing fills options. The
+// default of configPath is kept as given.
+void DefineCommandLine(CLI::App& app, BookOptions& options);
+
+// What CLI11 cannot say: duplicate or too many slots. Throws UsageError.
+void CheckOptions(const BookOptions& options);
+
+} // namespace quilora::book

@@ -1,0 +1,24 @@
+#include "book/watch_loop.h"
+
+#include <thread>
+
+namespace quilora::book {
+
+AutoBooking::TickResult RunTicks(AutoBooking& order, PortalSession& session,
+                                 const std::function<bool()>& stop, std::chrono::milliseconds interval) {
+    using Clock = std::chrono::steady_clock;
+    Clock::time_point next = Clock::now();
+    for (;;) {
+        // A tick that overran (a booking, a slow portal) is followed at once,
+        // not by a burst of the ticks it missed.
+        next = std::max(next + interval, Clock::now());
+        std::this_thread::sleep_until(next);
+        if (stop())
+            order.RequestStop();
+        AutoBooking::TickResult tick = order.Tick(session);
+        if (tick.end == AutoBooking::TickEnd::Stopped || tick.end == AutoBooking::TickEnd::Booked)
+            return tick;
+    }
+}
+
+} // namespace quilora::book

@@ -1,0 +1,144 @@
+#pragma once
+// quilora-book as a user runs it: a child process on a Config.ini in a
+// temporary folder, against a fresh in-process demo portal and a copy of a
+// catalogue crawled from it once per test run.
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <fstream>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "portal/demo_portal.h"
+#include "support/crawled_catalogue.h"
+
+namespace quilora::test {
+
+inline portal::PortalOptions BookPortalOptions() {
+    portal::PortalOptions o;
+    o.port = o.scriptPort = 0;
+    o.releaseAfterPolls = 0; // each test releases its own slots
+    return o;
+}
+
+// The catalogue as the crawler leaves it, crawled once for the whole run.
+inline const QString& CrawledCatalogue() {
+    static QTemporaryDir dir;
+    static const QString path = [] {
+        portal::DemoPortal source(BookPortalOptions());
+        source.Start();
+        CrawlIntoSqlite(source, dir.path().toStdString(), "template.db");
+        return dir.filePath(QStringLiteral("template.db"));
+    }();
+    return path;
+}
+
+struct ToolRun {
+    int exitCode = -1;
+    std::string out, err;
+
+    std::vector<std::string> Lines() const {
+        std::vector<std::string> lines;
+        std::istringstream in(out);
+        for (std::string line; std::getline(in, line);)
+            if (!line.empty())
+                lines.push_back(line);
+        return lines;
+    }
+    // Every stdout line as one JSON object; a line that is not one fails the test.
+    std::vector<nlohmann::json> Events() const {
+        std::vector<nlohmann::json> events;
+        for (const std::string& line : Lines()) {
+            const nlohmann::json j = nlohmann::json::parse(line, nullptr, false);
+            EXPECT_TRUE(j.is_object() && j.contains("event")) << "not an event: " << line;
+            events.push_back(j);
+        }
+        return events;
+    }
+    std::vector<nlohmann::json> EventsNamed(const std::string& name) const {
+        std::vector<nlohmann::json> named;
+        for (const auto& e : Events())
+            if (e.value("event", "") == name)
+                named.push_back(e);
+        return named;
+    }
+};
+
+inline ToolRun Finish(QProcess& p) {
+    EXPECT_TRUE(p.waitForFinished(120000)) << "quilora-book did not finish";
+    ToolRun r;
+    r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    r.out = p.readAllStandardOutput().toStdString();
+    r.err = p.readAllStandardError().toStdString();
+    return r;
+}
+
+class BookToolTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(dir.isValid());
+        ASSERT_TRUE(QFile::copy(CrawledCatalogue(), dir.filePath(QStringLiteral("cat.db"))));
+        StartPortal(BookPortalOptions());
+    }
+
+    // A portal of these options in place of the running one, and Config.ini naming it.
+    void StartPortal(portal::PortalOptions options) {
+        portal.reset();
+        portal = std::make_unique<portal::DemoPortal>(std::move(options));
+        portal->Start();
+        WriteConfig("Passwd=" + account().password + "\n");
+    }
+
+    const portal::Account& account() const { return portal->DemoAccount(); }
+
+    // Config.ini naming the portal, the catalogue and the card; `more` adds lines.
+    void WriteConfig(const std::string& more, bool withCard = true) const {
+        std::ofstream ini(ConfigPath().toStdString(), std::ios::trunc);
+        ini << "[Data]\nConnect=Provider=SQLite;Data Source=cat.db\n"
+            << (withCard ? "CardNo=" + account().cardNumber + "\n" : "") << "PortalUrl=" << portal->BaseUrl()
+            << "\nScriptUrl=" << portal->ScriptUrl() << "\n"
+            << more;
+    }
+    QString ConfigPath() const { return dir.filePath(QStringLiteral("Config.ini")); }
+    QString WriteFile(const QString& name, const std::string& text) const {
+        const QString path = dir.filePath(name);
+        std::ofstream(path.toStdString(), std::ios::binary | std::ios::trunc) << text;
+        return path;
+    }
+
+    void Start(QProcess& p, QStringList args) const {
+        args.prepend(ConfigPath());
+        args.prepend(QStringLiteral("--config"));
+        p.start(QStringLiteral(QUILORA_BOOK_PATH), args);
+        p.closeWriteChannel();
+        ASSERT_TRUE(p.waitForStarted());
+    }
+    ToolRun Run(const QStringList& args) const {
+        QProcess p;
+        Start(p, args);
+        return Finish(p);
+    }
+
+    std::vector<portal::RequestLogEntry> Requests(const std::string& path) const {
+        std::vector<portal::RequestLogEntry> r;
+        for (auto& e : portal->RequestLog())
+            if (e.path == path)
+                r.push_back(e);
+        return r;
+    }
+
+    QTemporaryDir dir;
+    std::unique_ptr<portal::DemoPortal> portal;
+};
+
+inline QString Arg(int n) {
+    return QString::number(n);
+}
+
+} // namespace quilora::test
