@@ -62,6 +62,7 @@ void TMain::FormCreate() {
     xmlHttp = std::make_unique<HttpClient>();
     xmlHttp->SetLogWindow(this);
     session = std::make_unique<PortalSession>(*xmlHttp, portal);
+    session->SetAnswerObserver([this](const FetchedPage& page) { order.Observe(page); });
 
     // 7-8: relative SQLite paths are taken from the folder of Config.ini
     ADOC.SetOnOpened(&catalogue::ApplySchemaIfEmpty);

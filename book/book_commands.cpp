@@ -44,7 +44,9 @@ class BookRun : public AutoBookingHost {
 public:
     BookRun(const BookOptions& options, BookOutput& output)
         : o_(options), out_(output), settings_(ReadBookSettings(options.configPath, options.passwordFile)),
-          session_(http_, settings_.hosts) {}
+          session_(http_, settings_.hosts) {
+        session_.SetAnswerObserver([this](const FetchedPage& page) { order_.Observe(page); });
+    }
 
     int Run() {
         switch (o_.command) {
@@ -198,6 +200,9 @@ private:
             sns.push_back(s->sn);
         out_.Watching(patient_.name, sns);
         const StopSignals stopSignals;
+        if (o_.releaseAt)
+            order_.SetRelease(ReleaseMoment(
+                *o_.releaseAt, order_.ServerClock().PortalTime(std::chrono::system_clock::now())));
         order_.Watch(watched);
         const AutoBooking::TickResult tick =
             RunTicks(order_, session_, [&stopSignals] { return stopSignals.Requested(); });

@@ -2,8 +2,10 @@
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <chrono>
 
 #include "book/book_settings.h"
+#include "workflow/release_schedule.h"
 
 namespace quilora::book {
 
@@ -82,6 +84,10 @@ void DefineCommandLine(CLI::App& app, BookOptions& o) {
     book->add_option("--slot", o.sns, "the slot's sn, as schedule lists it")->required();
     AddPatient(*book, o);
     book->add_flag("--wait", o.wait, "a slot not released yet (未放号) is watched until it opens");
+    book->add_option(
+        "--release-at", o.releaseAt,
+        "with --wait: the release time HH:MM[:SS] on the portal's clock; a poll every 30 s until a "
+        "minute before, then every 800 ms placed to reach the portal just after it");
     book->callback([&o] { o.command = Command::Book; });
 
     CLI::App* watch =
@@ -90,6 +96,10 @@ void DefineCommandLine(CLI::App& app, BookOptions& o) {
     watch->add_option("--slot", o.sns, "a slot's sn; repeat for up to five slots, polled in this order")
         ->required();
     AddPatient(*watch, o);
+    watch->add_option(
+        "--release-at", o.releaseAt,
+        "the release time HH:MM[:SS] on the portal's clock (today, or tomorrow when past): a poll "
+        "every 30 s until a minute before, then every 800 ms placed to reach the portal just after it");
     watch->callback([&o] { o.command = Command::Watch; });
 }
 
@@ -101,6 +111,10 @@ void CheckOptions(const BookOptions& o) {
     for (auto it = o.sns.begin(); it != o.sns.end(); ++it)
         if (std::find(o.sns.begin(), it, *it) != it)
             throw UsageError("时段 " + std::to_string(*it) + " 给出了两次");
+    if (o.releaseAt && !ReleaseMoment(*o.releaseAt, std::chrono::system_clock::now()))
+        throw UsageError("放号时间应写作 时:分 或 时:分:秒，例如 08:00 或 08:00:00：" + *o.releaseAt);
+    if (o.releaseAt && o.command == Command::Book && !o.wait)
+        throw UsageError("--release-at 只用于 watch 或 book --wait");
 }
 
 } // namespace quilora::book

@@ -29,6 +29,8 @@ struct BookOptions {
     std::vector<int> sns;
     std::optional<int> patient; // a clinic number (CardNo) of the account
     bool wait = false;          // book: watch a slot that is not released yet
+    // watch (and book --wait): HH:MM[:SS] of the portal's clock, today or tomorrow when past.
+    std::optional<std::string> releaseAt;
 };
 
 // Defines the commands and options on app; parsing fills options. The

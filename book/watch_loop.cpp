@@ -10,8 +10,12 @@ AutoBooking::TickResult RunTicks(AutoBooking& order, PortalSession& session,
     Clock::time_point next = Clock::now();
     for (;;) {
         // A tick that overran (a booking, a slow portal) is followed at once,
-        // not by a burst of the ticks it missed.
-        next = std::max(next + interval, Clock::now());
+        // not by a burst of the ticks it missed. With a release time the engine
+        // places each tick itself.
+        if (const auto delay = order.NextTickDelay())
+            next = Clock::now() + *delay;
+        else
+            next = std::max(next + interval, Clock::now());
         std::this_thread::sleep_until(next);
         if (stop())
             order.RequestStop();

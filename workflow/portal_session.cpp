@@ -18,10 +18,16 @@ std::chrono::milliseconds Since(SteadyClock::time_point start) {
 
 PortalSession::PortalSession(HttpClient& http, PortalHosts hosts) : http_(http), hosts_(std::move(hosts)) {}
 
+FetchedPage PortalSession::Observed(FetchedPage page) const {
+    if (observer_)
+        observer_(page);
+    return page;
+}
+
 bool PortalSession::SignIn(const std::string& cardNo, const std::string& password, FetchMode mode) {
     // The sign-in answer is searched as it comes, not normalised.
     const std::string answer =
-        Fetch(http_, SignInAddress(hosts_, cardNo, password, EpochMillis()), mode).text;
+        Observed(Fetch(http_, SignInAddress(hosts_, cardNo, password, EpochMillis()), mode)).text;
     if (answer.find("错误") != std::string::npos)
         return false;
     cardNo_ = cardNo;
@@ -37,14 +43,14 @@ bool PortalSession::SignInAgain(FetchMode mode) {
 }
 
 std::vector<PatientRecord> PortalSession::Patients() {
-    return ReadPatients(Fetch(http_, PatientsAddress(hosts_, EpochMillis())).text);
+    return ReadPatients(Observed(Fetch(http_, PatientsAddress(hosts_, EpochMillis()))).text);
 }
 
 std::size_t PortalSession::Schedule(int hospitalId, int doctorId, std::string_view doctorName,
                                     std::string_view hospitalName, const std::function<void()>& pageIn,
                                     const std::function<void(ScheduleSlot)>& onSlot) {
     const std::string page =
-        ReadPage(http_, DoctorPageAddress(hosts_, hospitalId, doctorId, EpochMillis())).text;
+        Observed(ReadPage(http_, DoctorPageAddress(hosts_, hospitalId, doctorId, EpochMillis()))).text;
     if (pageIn)
         pageIn();
     return ScanSchedule(page, doctorName, hospitalName, onSlot);
@@ -76,7 +82,7 @@ BookingResult PortalSession::Book(const SlotRef& slot, const std::function<int()
                                   const std::function<void(std::string_view)>& log) {
     BookingIo io;
     io.fetch = [this](const PortalAddress& a, AnswerRule rule) {
-        return Fetch(http_, a, FetchMode::Booking, rule);
+        return Observed(Fetch(http_, a, FetchMode::Booking, rule));
     };
     io.log = log;
     io.memberId = memberId;

@@ -34,6 +34,11 @@ public:
 
     HttpClient& Http() { return http_; }
     const PortalHosts& Hosts() const { return hosts_; }
+    // Sees every answer but the polls' (whose timing the poll result carries):
+    // their Date headers keep the portal's clock.
+    void SetAnswerObserver(std::function<void(const FetchedPage&)> observer) {
+        observer_ = std::move(observer);
+    }
 
     // The sign-in: true unless the answer holds "错误". A success keeps the card
     // number and the password for signing in again when the portal forgets the session.
@@ -57,7 +62,10 @@ public:
                        const std::function<void(std::string_view)>& log);
 
 private:
+    FetchedPage Observed(FetchedPage page) const;
+
     HttpClient& http_;
+    std::function<void(const FetchedPage&)> observer_;
     PortalHosts hosts_;
     std::string cardNo_;
     std::string password_;

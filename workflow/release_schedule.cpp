@@ -1,10 +1,12 @@
 #include "workflow/release_schedule.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstdio>
 #include <ctime>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace quilora {
 
@@ -50,30 +52,43 @@ Clock::time_point ReleaseSchedule::NextPoll(const PortalClock& clock, Clock::tim
 
     if (now < fastStart) {
         // Slow: one poll every 30 s at most, placed to narrow the clock.
-        const Clock::time_point latest = std::min(now + kSlowInterval, fastStart);
+        const Clock::time_point earliest = now + kSlowInterval;
+        if (earliest >= fastStart)
+            return fastStart;
         if (!Precise(clock))
-            if (const auto probe = Probe(clock, std::max(now + ms(500), latest - std::chrono::seconds(5)),
-                                         latest, roundTrip))
+            if (const auto probe = Probe(clock, earliest,
+                                         std::min(earliest + std::chrono::seconds(5), fastStart), roundTrip))
                 return *probe;
-        return latest;
+        return earliest;
     }
     // Fast: about every 800 ms. While the clock is still wide and the aligned poll
-    // is not near, a tick may move by up to 200 ms to probe the second's change.
+    // is not near, a tick may move by up to 300 ms to probe the second's change.
     if (!Precise(clock) && now + kSteadyApproach < aligned)
-        if (const auto probe = Probe(clock, now + kCadence - ms(200), now + kCadence + ms(200), roundTrip))
+        if (const auto probe = Probe(clock, now + kCadence - ms(300), now + kCadence + ms(300), roundTrip))
             return *probe;
     return gridAfter(now + kCadence / 2);
 }
 
 std::optional<Clock::time_point> ReleaseMoment(std::string_view text, Clock::time_point portalNow) {
-    int h = -1, m = -1, sec = 0;
-    char tail = 0;
-    const std::string t(text);
-    const int n = std::sscanf(t.c_str(), "%2d:%2d:%2d%c", &h, &m, &sec, &tail);
-    if ((n != 2 && n != 3) || h < 0 || h > 23 || m < 0 || m > 59 || sec < 0 || sec > 59)
+    // "H:MM", "HH:MM" or "HH:MM:SS", nothing else.
+    std::vector<int> parts;
+    for (std::size_t from = 0;;) {
+        const std::size_t end = std::min(text.find(':', from), text.size());
+        const std::string_view part = text.substr(from, end - from);
+        int value = 0;
+        if (part.empty() || part.size() > 2 ||
+            std::from_chars(part.data(), part.data() + part.size(), value).ptr != part.data() + part.size())
+            return std::nullopt;
+        parts.push_back(value);
+        if (end == text.size())
+            break;
+        from = end + 1;
+    }
+    if (parts.size() < 2 || parts.size() > 3)
         return std::nullopt;
-    if (n == 2 && t.find(':', t.find(':') + 1) != std::string::npos)
-        return std::nullopt; // "08:00:" and the like
+    const int h = parts[0], m = parts[1], sec = parts.size() == 3 ? parts[2] : 0;
+    if (h > 23 || m > 59 || sec > 59)
+        return std::nullopt;
     // The portal keeps the user's time zone; only its clock runs apart.
     const std::time_t now = Clock::to_time_t(portalNow);
     std::tm local{};

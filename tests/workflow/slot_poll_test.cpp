@@ -20,15 +20,18 @@ TEST(ReadPollAnswer, EachAnswerForWhatItIs) {
         {"number entry", 200, "<LI><A onclick=\"GuaHaoDiv('160','GhSn10',1,1001,'08:00')\">1号</A></LI>",
          PollAnswer::Opened},
         {"not released", 200, "-1|未放号|该时段尚未到放号时间", PollAnswer::NotReleased},
-        {"marker beside an entry", 200, "-1|未放号|<A onclick=\"GuaHaoDiv('1','',1,1)\">", PollAnswer::Opened},
+        {"marker beside an entry", 200, "-1|未放号|<A onclick=\"GuaHaoDiv('1','',1,1)\">",
+         PollAnswer::Opened},
         {"server too busy", 503, "<HTML><BODY>Server Too Busy</BODY></HTML>", PollAnswer::ServerTrouble},
         {"error page", 500, "<HTML><BODY>500 Internal Server Error</BODY></HTML>", PollAnswer::ServerTrouble},
         {"rate limited", 429, "Too Many Requests", PollAnswer::ServerTrouble},
-        {"an error page never opens a slot", 500, "onclick=\"GuaHaoDiv('1','',1,1)\"", PollAnswer::ServerTrouble},
+        {"an error page never opens a slot", 500, "onclick=\"GuaHaoDiv('1','',1,1)\"",
+         PollAnswer::ServerTrouble},
         {"the sign-in page of a forgotten session", 200, "您尚未登录或登录已超时，请先登录后再进行操作。",
          PollAnswer::SignedOut},
         {"not found", 404, "您访问的页面不存在。", PollAnswer::SignedOut},
-        {"entry with a letter for a number", 200, "onclick=\"GuaHaoDiv('1a','',1,1)\"", PollAnswer::SignedOut},
+        {"entry with a letter for a number", 200, "onclick=\"GuaHaoDiv('1a','',1,1)\"",
+         PollAnswer::SignedOut},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

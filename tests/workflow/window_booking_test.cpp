@@ -17,6 +17,7 @@
 #include <QTimer>
 #include <algorithm>
 #include <chrono>
+#include <ctime>
 #include <fstream>
 #include <functional>
 #include <map>
@@ -824,6 +825,50 @@ TEST_F(WindowBooking, TheLogKeepsItsNewestTenThousandLines) {
         window->Log("line " + std::to_string(i));
     EXPECT_EQ(window->mmo->document()->blockCount(), 10000);
     EXPECT_TRUE(window->mmo->toPlainText().startsWith(QStringLiteral("line 50\n")));
+}
+
+// The portal's clock runs 1.3 s ahead; the user knows the release time and
+// types it in: the poll that opens the slot reaches the portal just after it.
+class ClockAheadBooking : public WindowBooking {
+protected:
+    PortalOptions PortalOptionsOfTest() const override {
+        PortalOptions o = Options();
+        o.clockOffset = std::chrono::milliseconds(1300);
+        return o;
+    }
+};
+
+TEST_F(ClockAheadBooking, WithAReleaseTimeTheOpeningPollLandsJustAfterIt) {
+    const int sn = ListSlotIn(state::kNotReleased);
+    const auto release = std::chrono::ceil<std::chrono::seconds>(portal->Now() + std::chrono::seconds(12));
+    portal->ReleaseAt(sn, release);
+    const std::time_t t = std::chrono::system_clock::to_time_t(release);
+    std::tm local{};
+    localtime_r(&t, &local);
+    char hhmmss[16];
+    std::strftime(hhmmss, sizeof hhmmss, "%H:%M:%S", &local);
+    window->edtReleaseTime->setText(QString::fromLatin1(hhmmss));
+    Arm();
+    ASSERT_TRUE(WaitFor([&] { return StatusLine(*window).find("服务器时间 +1.") != std::string::npos; }))
+        << StatusLine(*window);
+    EXPECT_NE(StatusLine(*window).find(" · 距放号 00:00:"), std::string::npos) << StatusLine(*window);
+    Render(*window, "release-time");
+
+    ASSERT_TRUE(QTest::qWaitFor([&] { return boxes.Count(kBooked) > 0; }, 30000))
+        << ::testing::PrintToString(boxes.Texts());
+    const long long releaseMs =
+        std::chrono::duration_cast<std::chrono::milliseconds>(release.time_since_epoch()).count();
+    long long opening = 0, reg = 0;
+    for (const auto& e : Requests("/Action/NumberWater.ashx"))
+        if (e.Param("state") == "2" && e.timeMs >= releaseMs && opening == 0)
+            opening = e.timeMs;
+    for (const auto& e : Requests("/Action/Register.ashx"))
+        reg = e.timeMs;
+    // Aimed at 35 ms after the release; the timer and a loaded machine leave some play.
+    EXPECT_GE(opening - releaseMs, 0);
+    EXPECT_LE(opening - releaseMs, 120);
+    EXPECT_LE(reg - releaseMs, 250);
+    ASSERT_EQ(portal->Bookings().size(), 1u);
 }
 
 // A portal under load: a third of the answers dropped, another third empty.
