@@ -31,7 +31,8 @@ Exit codes:
    "weekday":"星期一","state":4,"stateText":"正常","doctorName":"..","hospitalName":".."}
   {"event":"not_released","sn":..,"message":".."}   book without --wait
   {"event":"watching","patient":"..","slots":[sn,..]}
-  {"event":"poll","answer":"未放号","ms":..,"polls":..}   after each tick
+  {"event":"poll","answer":"未放号","ms":..,"polls":..,"server_clock":"服务器时间 +1.3 s","until_release_ms":..}
+                                                     after each tick (the last two once known / with --release-at)
   {"event":"notice","message":"已重新登录"}           what a tick ran into
   {"event":"booking","patient":"..","slot":".."}
   {"event":"booked","sn":..,"message":".."}

@@ -140,10 +140,16 @@ void BookOutput::Status(const AutoBookingStatus& s, std::chrono::steady_clock::t
         reportedPolls_ = 0;
     if (s.polls > reportedPolls_ && s.lastAnswer) {
         reportedPolls_ = s.polls;
-        Json(Dump({{"event", "poll"},
-                   {"answer", PollAnswerText(*s.lastAnswer)},
-                   {"ms", s.lastTook.count()},
-                   {"polls", s.polls}}));
+        json poll = {{"event", "poll"},
+                     {"answer", PollAnswerText(*s.lastAnswer)},
+                     {"ms", s.lastTook.count()},
+                     {"polls", s.polls}};
+        if (!s.serverClock.empty())
+            poll["server_clock"] = s.serverClock;
+        if (s.untilRelease)
+            poll["until_release_ms"] =
+                std::chrono::duration_cast<std::chrono::milliseconds>(*s.untilRelease).count();
+        Json(Dump(poll));
     }
     if (s.event != reportedEvent_) {
         reportedEvent_ = s.event;

@@ -378,6 +378,52 @@ TEST_F(BookTool, WatchSignsInAgainWhenThePortalForgetsTheSession) {
     EXPECT_EQ(portal->Bookings().size(), 1u);
 }
 
+// The portal's clock runs 1.3 s ahead and the release time is given: the
+// opening poll reaches the portal just after the release, on its clock.
+TEST_F(BookTool, WatchWithAReleaseTimeLandsTheOpeningPollJustAfterIt) {
+    portal::PortalOptions o = BookPortalOptions();
+    o.clockOffset = std::chrono::milliseconds(1300);
+    StartPortal(o);
+    const auto later = SlotIn(state::kNotReleased);
+    const auto release = std::chrono::ceil<std::chrono::seconds>(portal->Now() + std::chrono::seconds(12));
+    portal->ReleaseAt(later.slot.sn, release);
+    const std::time_t t = std::chrono::system_clock::to_time_t(release);
+    std::tm local{};
+    localtime_r(&t, &local);
+    char hhmmss[16];
+    std::strftime(hhmmss, sizeof hhmmss, "%H:%M:%S", &local);
+
+    const ToolRun r = Run({"--json", "watch", "--doctor", Arg(later.doctor.id), "--slot", Arg(later.slot.sn),
+                           "--release-at", QString::fromLatin1(hhmmss)});
+    ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+    ASSERT_EQ(portal->Bookings().size(), 1u);
+    const long long releaseMs =
+        std::chrono::duration_cast<std::chrono::milliseconds>(release.time_since_epoch()).count();
+    long long opening = 0;
+    for (const auto& e : Requests("/Action/NumberWater.ashx"))
+        if (e.Param("state") == "2" && e.timeMs >= releaseMs && opening == 0)
+            opening = e.timeMs;
+    // Aimed at 35 ms after the release; a loaded machine leaves some play.
+    EXPECT_GE(opening - releaseMs, 0);
+    EXPECT_LE(opening - releaseMs, 120);
+    // The polls named the portal's clock and counted down to the release.
+    const auto polls = r.EventsNamed("poll");
+    ASSERT_GE(polls.size(), 2u) << r.out;
+    EXPECT_EQ(polls.back()["server_clock"].get<std::string>().rfind("服务器时间 +1.", 0), 0u) << r.out;
+    EXPECT_GT(polls.front()["until_release_ms"].get<long long>(), 5000) << r.out;
+}
+
+TEST_F(BookTool, AReleaseTimeThatIsNoTimeIsBadUsage) {
+    const auto later = SlotIn(state::kNotReleased);
+    for (const char* bad : {"8", "25:00", "08:00:00:00", "noon"}) {
+        SCOPED_TRACE(bad);
+        const ToolRun r = Run({"watch", "--doctor", Arg(later.doctor.id), "--slot", Arg(later.slot.sn),
+                               "--release-at", QString::fromLatin1(bad)});
+        EXPECT_EQ(r.exitCode, 2) << r.out << r.err;
+    }
+    EXPECT_TRUE(portal->RequestLog().empty());
+}
+
 TEST_F(BookTool, InterruptStopsAtTheNextTickWithExit130) {
     const auto later = SlotIn(state::kNotReleased);
     portal->ReleaseAfterPolls(later.slot.sn, 1000000);
