@@ -83,6 +83,23 @@ bool MayHaveArrived(const FetchError& e) {
     }
 }
 
+constexpr int kMaxRegistrations = 3;
+
+// Whether the registration form still offers this number: the portal answers a
+// taken number with its refusal instead of the form.
+bool StillOffered(const PortalHosts& hosts, int number, const BookingIo& io) {
+    try {
+        const std::string form = NormalisePage(
+            std::move(io.fetch(RegistrationFormAddress(hosts, number, io.memberId(), EpochMillis()),
+                               AnswerRule::NoServerTrouble)
+                          .text));
+        return form.find("id=hideothercard") != std::string::npos ||
+               form.find("id=tbzhengjianid") != std::string::npos;
+    } catch (const FetchError&) {
+        return false;
+    }
+}
+
 } // namespace
 
 BookingResult RunBooking(const PortalHosts& hosts, const SlotRef& slot, const BookingIo& io) {
@@ -102,15 +119,23 @@ BookingResult RunBooking(const PortalHosts& hosts, const SlotRef& slot, const Bo
 
     const RegistrationValues values = RegistrationFor(list, number, io.memberId(), fields);
     std::string answer;
-    try {
-        answer = NormalisePage(std::move(
-            io.fetch(RegistrationAddress(hosts, values, EpochMillis()), AnswerRule::ResendIfNotReceived)
-                .text));
-    } catch (const FetchError& e) {
-        if (!MayHaveArrived(e))
-            throw;
-        io.log(e.what());
-        return {BookingOutcome::Unanswered, std::string(kUnansweredMessage)};
+    for (int sent = 1;; ++sent) {
+        try {
+            answer = NormalisePage(std::move(
+                io.fetch(RegistrationAddress(hosts, values, EpochMillis()), AnswerRule::ResendIfNotReceived)
+                    .text));
+            break;
+        } catch (const FetchError& e) {
+            if (!MayHaveArrived(e))
+                throw;
+            io.log(e.what());
+            // A dropped or empty answer has ended on the portal's side: if the
+            // number is still offered to us, that registration did not take it,
+            // and it is sent again. A time-out may still be under way there.
+            if (e.Failure() == FetchFailure::TimedOut || sent >= kMaxRegistrations ||
+                !StillOffered(hosts, number, io))
+                return {BookingOutcome::Unanswered, std::string(kUnansweredMessage)};
+        }
     }
     if (IsBooked(answer))
         return {BookingOutcome::Booked, std::string(kBookedMessage)};

@@ -219,35 +219,64 @@ TEST(RunBooking, PatientIsReadAsEachRequestIsBuilt) {
     EXPECT_NE(portal.asked[2].find("memberid=502&"), std::string::npos);
 }
 
-// A registration that may have reached the portal is never sent again: its
-// outcome is unknown, and the user is told to look; one that certainly did not
-// arrive is the portal's trouble, not an outcome.
-TEST(RunBooking, ARegistrationWithoutAnswerIsUnansweredNotRetried) {
+// A registration that may have reached the portal is sent again only when
+// the portal shows it did not take the number (the form still offers it after
+// a dropped or empty answer); a time-out may still be under way, and a number
+// no longer offered may be ours: the user is told to look. One that certainly
+// did not arrive is the portal's trouble, not an outcome.
+TEST(RunBooking, ARegistrationWithoutAnswerIsSentAgainOnlyWhenTheNumberIsStillOffered) {
     struct Case {
+        const char* name;
         FetchFailure failure;
-        bool unanswered;
+        int failures;      // registrations that get this failure before one is answered
+        bool stillOffered; // what the form says after a failure
+        BookingOutcome outcome;
+        int registrations; // registration requests sent in all
     } cases[] = {
-        {FetchFailure::TimedOut, true},     {FetchFailure::Dropped, true},  {FetchFailure::Empty, true},
-        {FetchFailure::ErrorStatus, false}, {FetchFailure::Refused, false},
+        {"dropped, still offered: sent again", FetchFailure::Dropped, 1, true, BookingOutcome::Booked, 2},
+        {"empty, still offered: sent again", FetchFailure::Empty, 1, true, BookingOutcome::Booked, 2},
+        {"dropped, taken meanwhile", FetchFailure::Dropped, 1, false, BookingOutcome::Unanswered, 1},
+        {"timed out: never again", FetchFailure::TimedOut, 1, true, BookingOutcome::Unanswered, 1},
+        {"dropped every time: three at most", FetchFailure::Dropped, 10, true, BookingOutcome::Unanswered, 3},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(static_cast<int>(c.failure));
+        SCOPED_TRACE(c.name);
+        CannedPortal portal;
+        portal.answers = {{"/Action/NumberWater.ashx", kThreeNumbers},
+                          {"/Action/RegCheck.ashx", kForm},
+                          {"/Action/Register.ashx", "0|OK|预约成功"}};
+        BookingIo io = portal.Io();
+        const auto canned = io.fetch;
+        int registrations = 0, forms = 0;
+        io.fetch = [&](const PortalAddress& a, AnswerRule rule) {
+            if (a.url.find("/Action/RegCheck.ashx") != std::string::npos && ++forms > 1 && !c.stillOffered) {
+                FetchedPage taken;
+                taken.status = 200;
+                taken.text = "-5|已被预约|该号源已不可预约";
+                return taken;
+            }
+            if (a.url.find("/Action/Register.ashx") != std::string::npos && ++registrations <= c.failures)
+                throw FetchError("无法连接到Quilora服务器，请检查网络后重试。（x）", c.failure);
+            return canned(a, rule);
+        };
+        const BookingResult r = RunBooking(kHosts, kSlot, io);
+        EXPECT_EQ(r.outcome, c.outcome);
+        if (c.outcome == BookingOutcome::Unanswered) {
+            EXPECT_EQ(r.message, kUnansweredMessage);
+        }
+        EXPECT_EQ(registrations, c.registrations);
+    }
+    for (const FetchFailure failure : {FetchFailure::ErrorStatus, FetchFailure::Refused}) {
         CannedPortal portal;
         portal.answers = {{"/Action/NumberWater.ashx", kThreeNumbers}, {"/Action/RegCheck.ashx", kForm}};
         BookingIo io = portal.Io();
         const auto canned = io.fetch;
         io.fetch = [&](const PortalAddress& a, AnswerRule rule) {
             if (a.url.find("/Action/Register.ashx") != std::string::npos)
-                throw FetchError("无法连接到Quilora服务器，请检查网络后重试。（x）", c.failure, 503);
+                throw FetchError("无法连接到Quilora服务器，请检查网络后重试。（x）", failure, 503);
             return canned(a, rule);
         };
-        if (c.unanswered) {
-            const BookingResult r = RunBooking(kHosts, kSlot, io);
-            EXPECT_EQ(r.outcome, BookingOutcome::Unanswered);
-            EXPECT_EQ(r.message, kUnansweredMessage);
-        } else {
-            EXPECT_THROW(RunBooking(kHosts, kSlot, io), FetchError);
-        }
+        EXPECT_THROW(RunBooking(kHosts, kSlot, io), FetchError);
     }
 }
 
