@@ -7,6 +7,16 @@
 
 namespace quilora {
 
+std::tm LocalCalendar(std::time_t t) {
+    std::tm local{};
+#ifdef _WIN32
+    localtime_s(&local, &t);
+#else
+    localtime_r(&t, &local);
+#endif
+    return local;
+}
+
 namespace {
 
 LocalClock& ClockSlot() {
@@ -34,12 +44,7 @@ LocalTime SystemLocalTime() {
         ms += 1000;
         --tt;
     }
-    std::tm tm{};
-#ifdef _WIN32
-    localtime_s(&tm, &tt);
-#else
-    localtime_r(&tt, &tm);
-#endif
+    const std::tm tm = LocalCalendar(tt);
     LocalTime t;
     t.year = tm.tm_year + 1900;
     t.month = tm.tm_mon + 1;

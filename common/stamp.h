@@ -1,6 +1,7 @@
 #pragma once
 // Request stamp: the "d" parameter of most portal addresses.
 #include <cstdint>
+#include <ctime>
 #include <functional>
 #include <string>
 
@@ -11,6 +12,9 @@ struct LocalTime {
     int year = 1970, month = 1, day = 1;
     int hour = 0, minute = 0, second = 0, millisecond = 0;
 };
+
+// The local calendar time of t (localtime, on every platform).
+std::tm LocalCalendar(std::time_t t);
 
 // The clock is the one seam tests may replace; null restores the system clock.
 using LocalClock = std::function<LocalTime()>;

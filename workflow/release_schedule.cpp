@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "common/stamp.h"
+
 namespace quilora {
 
 namespace {
@@ -90,13 +92,7 @@ std::optional<Clock::time_point> ReleaseMoment(std::string_view text, Clock::tim
     if (h > 23 || m > 59 || sec > 59)
         return std::nullopt;
     // The portal keeps the user's time zone; only its clock runs apart.
-    const std::time_t now = Clock::to_time_t(portalNow);
-    std::tm local{};
-#ifdef _WIN32
-    localtime_s(&local, &now);
-#else
-    localtime_r(&now, &local);
-#endif
+    std::tm local = LocalCalendar(Clock::to_time_t(portalNow));
     local.tm_hour = h;
     local.tm_min = m;
     local.tm_sec = sec;
