@@ -1,8 +1,8 @@
 #pragma once
 // The main window. It owns the widgets, the HTTP client, the catalogue
-// connection and the workflow state; its handlers stay thin and call the core
-// code of common/, scan/, catalogue/ and workflow/. Handlers of a subsystem are
-// defined in that subsystem's folder (tmain_*.cpp).
+// connection and the workflow state; its handlers stay thin: check, call the
+// engines of catalogue/ and workflow/, show. Each subsystem's handlers have a
+// file of their own here (tmain_*.cpp).
 #include <QMainWindow>
 #include <QString>
 #include <chrono>
