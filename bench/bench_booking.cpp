@@ -4,24 +4,34 @@
 // after a release with 503 "Server Too Busy", and one that drops a fifth of all
 // requests, fails another fifth with 500 and answers another fifth empty; per
 // setting the bookings made, the latency and the Register requests per booking.
+// Then a portal whose clock runs 1.3 s ahead, once without and once with the
+// release time typed into the window, and the requests it gets in the minute
+// before each release; and one release armed 3.5 minutes ahead with its time
+// given, for the requests per minute of the slow polls (QUILORA_BENCH_SHORT=1
+// leaves that one out).
 // And the client's own time per booking with the network left out.
 //
 //   quilora_bench_booking [releases per setting, default 50]
+//                         [releases per setting of the clock running ahead, default the same]
 #include <QApplication>
 #include <QComboBox>
+#include <QEventLoop>
 #include <QFile>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
-#include <QTest>
 #include <QTimer>
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
+#include <ctime>
 #include <fstream>
 #include <functional>
 #include <map>
+#include <memory>
+#include <optional>
 #include <random>
 #include <stdexcept>
 #include <string>
@@ -44,9 +54,28 @@ namespace {
 
 using namespace quilora;
 using std::chrono::milliseconds;
+using std::chrono::seconds;
+
+long long EpochMs(std::chrono::system_clock::time_point t) {
+    return std::chrono::duration_cast<milliseconds>(t.time_since_epoch()).count();
+}
+
+// "08:00:00" of a moment, in the local time zone as the user reads the portal's clock.
+QString HhMmSs(std::chrono::system_clock::time_point t) {
+    const std::time_t whole = std::chrono::system_clock::to_time_t(t);
+    std::tm local{};
+#ifdef _WIN32
+    localtime_s(&local, &whole);
+#else
+    localtime_r(&whole, &local);
+#endif
+    char text[16];
+    std::strftime(text, sizeof text, "%H:%M:%S", &local);
+    return QString::fromLatin1(text);
+}
 
 struct Stats {
-    double p50 = 0, p95 = 0, max = 0, mean = 0;
+    double min = 0, p50 = 0, p95 = 0, max = 0, mean = 0;
 };
 Stats Summarise(std::vector<double> v) {
     Stats s;
@@ -56,6 +85,7 @@ Stats Summarise(std::vector<double> v) {
     const auto at = [&](double q) {
         return v[std::min(v.size() - 1, std::size_t(q * double(v.size() - 1) + 0.5))];
     };
+    s.min = v.front();
     s.p50 = at(0.50);
     s.p95 = at(0.95);
     s.max = v.back();
@@ -107,6 +137,27 @@ bool Until(int tries, const std::function<bool()>& done, const std::function<voi
     return done();
 }
 
+// Runs the event loop until done holds, at most timeoutMs. QTest::qWaitFor
+// sleeps 10 ms between its passes over the events, so a tick could fire up to
+// 10 ms late; here the timers fire on time, as under the application's own loop.
+bool WaitUntil(const std::function<bool()>& done, int timeoutMs) {
+    if (done())
+        return true;
+    QEventLoop loop;
+    QTimer check;
+    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
+        if (done())
+            loop.quit();
+    });
+    check.start(20);
+    QTimer deadline;
+    deadline.setSingleShot(true);
+    QObject::connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
+    deadline.start(timeoutMs);
+    loop.exec();
+    return done();
+}
+
 int RowOf(const TMain& window, int sn) {
     for (int r = 0; r < window.lvLog->RowCount(); ++r)
         if (window.lvLog->SlotAt(r)->sn == sn)
@@ -119,7 +170,14 @@ struct Setting {
     std::string name;
     int busyAfterRelease = 0;
     portal::FaultOptions faults;
+    milliseconds clockOffset{0}; // the portal's clock runs ahead of ours by this
     std::uint32_t phaseSeed = 1; // release moments within the tick
+    // Each release comes this long after arming: without a release time at a
+    // random moment of the 800 ms tick on top, with one (typed into the window)
+    // at the next whole second of the portal's clock.
+    milliseconds lead{0};
+    bool releaseTimeGiven = false;
+    bool countRequests = false; // the requests the portal gets in the minute before each release
     bool RandomFaults() const {
         return faults.dropRate > 0 || faults.errorRate > 0 || faults.emptyBodyRate > 0 ||
                faults.stallRate > 0;
@@ -139,147 +197,225 @@ struct RunResult {
     int duplicateBookings = 0; // slots booked more than once
     std::vector<double> releaseToRegister; // portal's release moment -> its receipt of the booking Register
     std::vector<double> pollToRegister;    // opening poll's arrival -> that Register's arrival
+    std::vector<double> releaseToOpening;  // portal's release moment -> the opening poll's arrival
     std::vector<double> roundTrip;         // client-side time of one poll (fault-free portal only)
+    std::vector<double> requestsBefore;    // requests the portal got in the minute before the release
+    std::vector<double> armedBefore;       // seconds of that minute auto-booking was armed
 };
 
-// From arming to the end of auto-booking. Generous: three busy answers cost
-// three ticks, and under random faults a few ticks in a row can fail.
+// From arming to the end of auto-booking, on top of the setting's lead.
+// Generous: three busy answers cost three ticks, and under random faults a few
+// ticks in a row can fail.
 constexpr int kPerReleaseBudgetMs = 15000;
 // After a stop request: the tick in progress may be a booking that retries for
 // up to 15 s before the stop is seen.
 constexpr int kStopBudgetMs = 25000;
+// The release armed long ahead, for the slow polls before the last minute.
+constexpr seconds kSlowLead{210};
+constexpr long long kMinuteMs = 60000;
 
-// One auto-booking per release, each on a not-yet-released slot of its own,
-// against a portal of its own.
-RunResult MeasureReleases(const Setting& setting, const portal::PortalOptions& base,
-                          const CrawledCatalogue& catalogue, int releases) {
-    portal::PortalOptions o = base;
-    o.busyAfterRelease = setting.busyAfterRelease;
-    o.faults = setting.faults;
-    portal::DemoPortal portal(o);
-    portal.Start();
+// A demo portal of its own for one setting and the window signed in to it,
+// with the portal's not-yet-released slots, doctor by doctor.
+class Rig {
+public:
+    Rig(const Setting& setting, const portal::PortalOptions& base, const CrawledCatalogue& catalogue)
+        : setting_(setting), portal_(OptionsOf(setting, base)) {
+        portal_.Start();
+        if (!dir_.isValid())
+            throw std::runtime_error("no temporary folder for the window");
+        catalogue.CopyInto(dir_.path());
+        {
+            std::ofstream ini(dir_.filePath(QStringLiteral("Config.ini")).toStdString());
+            ini << "[Data]\nConnect=Provider=SQLite;Data Source=cat.db\nCardNo="
+                << portal_.DemoAccount().cardNumber << "\nPortalUrl=" << portal_.BaseUrl()
+                << "\nScriptUrl=" << portal_.ScriptUrl() << "\n";
+        }
+        window_ = std::make_unique<TMain>(dir_.path());
+        TMain& window = *window_;
+        if (setting.RandomFaults()) {
+            // The setup's requests try on through dropped, empty and error answers;
+            // polls stay one attempt, bookings keep their own retries.
+            FetchLimits interactive = window.xmlHttp->Limits(FetchMode::Interactive);
+            interactive.attempts = 40;
+            window.xmlHttp->SetLimits(FetchMode::Interactive, interactive);
+        }
+        window.edtPasswd->setText(QString::fromStdString(portal_.DemoAccount().password));
+        const bool signedIn = Until(
+            20, [&] { return !window.loginCardNo.empty() && window.rgpUser->Count() > 0; },
+            [&] {
+                if (window.loginCardNo.empty())
+                    window.btnLogin->click();
+                else
+                    window.btnGetUser->click();
+            });
+        if (!signedIn)
+            throw std::runtime_error(setting.name + ": the sign-in never came through");
 
-    QTemporaryDir dir;
-    if (!dir.isValid())
-        throw std::runtime_error("no temporary folder for the window");
-    catalogue.CopyInto(dir.path());
-    {
-        std::ofstream ini(dir.filePath(QStringLiteral("Config.ini")).toStdString());
-        ini << "[Data]\nConnect=Provider=SQLite;Data Source=cat.db\nCardNo="
-            << portal.DemoAccount().cardNumber << "\nPortalUrl=" << portal.BaseUrl()
-            << "\nScriptUrl=" << portal.ScriptUrl() << "\n";
+        for (const auto& d : portal_.GetCatalogue().Doctors())
+            for (const auto& s : portal_.SlotsOf(d.id))
+                if (s.state == portal::state::kNotReleased)
+                    pending_.emplace_back(d, s);
+        if (pending_.empty())
+            throw std::runtime_error("the portal has no slot to release");
     }
-    TMain window(dir.path());
-    if (setting.RandomFaults()) {
-        // The setup's requests try on through dropped, empty and error answers;
-        // polls stay one attempt, bookings keep their own retries.
-        FetchLimits interactive = window.xmlHttp->Limits(FetchMode::Interactive);
-        interactive.attempts = 40;
-        window.xmlHttp->SetLimits(FetchMode::Interactive, interactive);
-    }
-    window.edtPasswd->setText(QString::fromStdString(portal.DemoAccount().password));
-    const bool signedIn = Until(
-        20, [&] { return !window.loginCardNo.empty() && window.rgpUser->Count() > 0; },
-        [&] {
-            if (window.loginCardNo.empty())
-                window.btnLogin->click();
-            else
-                window.btnGetUser->click();
-        });
-    if (!signedIn)
-        throw std::runtime_error(setting.name + ": the sign-in never came through");
+    ~Rig() { portal_.Stop(); }
+    Rig(const Rig&) = delete;
+    Rig& operator=(const Rig&) = delete;
 
-    // Every not-yet-released slot, doctor by doctor.
-    std::vector<std::pair<portal::Doctor, portal::Slot>> pending;
-    for (const auto& d : portal.GetCatalogue().Doctors())
-        for (const auto& s : portal.SlotsOf(d.id))
-            if (s.state == portal::state::kNotReleased)
-                pending.emplace_back(d, s);
-    if (pending.empty())
-        throw std::runtime_error("the portal has no slot to release");
-    if (int(pending.size()) < releases)
-        std::fprintf(stderr, "only %zu slots to release\n", pending.size());
+    TMain& Window() { return *window_; }
+    std::size_t Slots() const { return pending_.size(); }
+    const portal::Slot& SlotAt(std::size_t i) const { return pending_.at(i).second; }
 
-    std::mt19937 phase(setting.phaseSeed);
-    RunResult result;
-    for (int i = 0; i < releases && i < int(pending.size()); ++i) {
-        ++result.releases;
-        const auto& [doctor, slot] = pending[std::size_t(i)];
-        const portal::Hospital* hospital = portal.GetCatalogue().FindHospital(doctor.hospitalId);
+    struct Release {
+        bool armed = false;
+        long long armedMs = 0;   // the order click, on the portal's clock
+        long long releaseMs = 0; // on the portal's clock
+        AutoBookingStatus::Phase end = AutoBookingStatus::Phase::Idle;
+        int bookingsOfSlot = 0;
+        std::vector<portal::RequestLogEntry> log; // from just before the order click on
+    };
+
+    // Arms auto-booking of the i-th slot, has the portal release it `lead` after
+    // arming and waits until auto-booking ends, stopping it at the budget.
+    Release Run(std::size_t i, milliseconds lead, bool releaseTimeGiven, std::mt19937& phase) {
+        TMain& window = *window_;
+        const auto& [doctor, slot] = pending_.at(i);
+        const portal::Hospital* hospital = portal_.GetCatalogue().FindHospital(doctor.hospitalId);
         if (!hospital)
             throw std::runtime_error("no hospital " + std::to_string(doctor.hospitalId));
         Choose(window.cbxArea, hospital->cityId);
         Choose(window.cbxHospital, doctor.hospitalId);
         Choose(window.cbxClass, doctor.departmentId);
         Choose(window.cbxDoctor, doctor.id);
+        Release r;
         if (!Until(
-                20, [&] { return RowOf(window, slot.sn) >= 0; }, [&] { window.btnRefreshData->click(); })) {
-            ++result.notArmed;
-            continue;
-        }
+                20, [&] { return RowOf(window, slot.sn) >= 0; }, [&] { window.btnRefreshData->click(); }))
+            return r;
         window.lvLog->SelectRow(RowOf(window, slot.sn));
-        window.rgpUser->SetItemIndex(i % window.rgpUser->Count());
+        window.rgpUser->SetItemIndex(int(i) % window.rgpUser->Count());
 
-        window.btnOrder->click(); // confirmed, auto-booking armed
-        if (!window.order.TimerEnabled()) {
-            ++result.notArmed;
-            continue;
+        std::optional<std::chrono::system_clock::time_point> release;
+        milliseconds budget = lead + milliseconds(kPerReleaseBudgetMs);
+        if (releaseTimeGiven) {
+            // On a whole second of the portal's clock, as releases are announced.
+            release = std::chrono::ceil<seconds>(portal_.Now() + lead);
+            window.edtReleaseTime->setText(HhMmSs(*release));
+            portal_.ReleaseAt(slot.sn, *release);
+            budget += seconds(1);
+        } else {
+            window.edtReleaseTime->clear();
         }
-        // Released at a random phase of the 800 ms tick.
-        const auto release = portal.Now() + milliseconds(200 + int(phase() % 800));
-        const long long releaseMs =
-            std::chrono::duration_cast<milliseconds>(release.time_since_epoch()).count();
-        portal.ReleaseAt(slot.sn, release);
-        portal.ClearRequestLog();
+        portal_.ClearRequestLog();
+        r.armedMs = EpochMs(portal_.Now());
+        window.btnOrder->click(); // confirmed, auto-booking armed
+        if (!window.order.TimerEnabled())
+            return r;
+        if (releaseTimeGiven && !window.order.Release())
+            throw std::runtime_error(setting_.name + ": the window did not take the release time " +
+                                     window.edtReleaseTime->text().toStdString());
+        r.armed = true;
+        if (!release) {
+            // At a random moment of the 800 ms tick.
+            release = portal_.Now() + lead + milliseconds(200 + int(phase() % 800));
+            portal_.ReleaseAt(slot.sn, *release);
+        }
+        r.releaseMs = EpochMs(*release);
 
         const auto ended = [&] { return !window.order.TimerEnabled(); };
-        if (!QTest::qWaitFor(ended, kPerReleaseBudgetMs)) {
+        if (!WaitUntil(ended, int(budget.count()))) {
             window.order.RequestStop();
-            if (!QTest::qWaitFor(ended, kStopBudgetMs))
-                throw std::runtime_error(setting.name + ": auto-booking did not stop");
+            if (!WaitUntil(ended, kStopBudgetMs))
+                throw std::runtime_error(setting_.name + ": auto-booking did not stop");
         }
-        const AutoBookingStatus::Phase end = window.order.Status().phase;
+        r.end = window.order.Status().phase;
+        for (const auto& b : portal_.Bookings())
+            r.bookingsOfSlot += b.sn == slot.sn;
+        r.log = portal_.RequestLog();
+        return r;
+    }
 
-        int bookingsOfSlot = 0;
-        for (const auto& b : portal.Bookings())
-            bookingsOfSlot += b.sn == slot.sn;
-        long long openingPoll = 0, lastPoll = 0, reg = 0;
+private:
+    static portal::PortalOptions OptionsOf(const Setting& setting, const portal::PortalOptions& base) {
+        portal::PortalOptions o = base;
+        o.busyAfterRelease = setting.busyAfterRelease;
+        o.faults = setting.faults;
+        o.clockOffset = setting.clockOffset;
+        return o;
+    }
+
+    Setting setting_;
+    portal::DemoPortal portal_;
+    QTemporaryDir dir_;
+    std::unique_ptr<TMain> window_;
+    std::vector<std::pair<portal::Doctor, portal::Slot>> pending_;
+};
+
+// The first answered Register of a release, or 0.
+long long RegisterOf(const std::vector<portal::RequestLogEntry>& log) {
+    for (const auto& e : log)
+        if (e.path == "/Action/Register.ashx" && e.fault == "none")
+            return e.timeMs;
+    return 0;
+}
+
+// One auto-booking per release, each on a not-yet-released slot of its own.
+RunResult MeasureReleases(Rig& rig, const Setting& setting, int releases) {
+    if (int(rig.Slots()) < releases)
+        std::fprintf(stderr, "only %zu slots to release\n", rig.Slots());
+
+    std::mt19937 phase(setting.phaseSeed);
+    RunResult result;
+    for (int i = 0; i < releases && i < int(rig.Slots()); ++i) {
+        ++result.releases;
+        const Rig::Release r = rig.Run(std::size_t(i), setting.lead, setting.releaseTimeGiven, phase);
+        if (!r.armed) {
+            ++result.notArmed;
+            continue;
+        }
+        long long openingPoll = 0, lastPoll = 0;
         int answered = 0;
-        for (const auto& e : portal.RequestLog()) {
+        for (const auto& e : r.log) {
             if (e.path == "/Action/NumberWater.ashx" && e.Param("state") == "2")
                 lastPoll = e.timeMs;
             if (e.path == "/Action/NumberWater.ashx" && e.Param("state") == "4" && openingPoll == 0)
                 openingPoll = lastPoll;
             if (e.path == "/Action/Register.ashx") {
                 ++result.registersSent;
-                if (e.fault == "none") {
-                    ++answered;
-                    if (reg == 0)
-                        reg = e.timeMs;
-                }
+                answered += e.fault == "none";
             }
         }
+        const long long reg = RegisterOf(r.log);
         result.registersAnswered += answered;
-        if (bookingsOfSlot > 1)
+        if (r.bookingsOfSlot > 1)
             ++result.duplicateBookings;
-        if (bookingsOfSlot > 0) {
+        if (r.bookingsOfSlot > 0) {
             ++result.booked;
             if (answered != 1)
                 ++result.bookedNotOnce;
-            result.releaseToRegister.push_back(double(reg - releaseMs));
+            result.releaseToRegister.push_back(double(reg - r.releaseMs));
             result.pollToRegister.push_back(double(reg - openingPoll));
-        } else if (end == AutoBookingStatus::Phase::Unanswered) {
+            if (openingPoll != 0)
+                result.releaseToOpening.push_back(double(openingPoll - r.releaseMs));
+        } else if (r.end == AutoBookingStatus::Phase::Unanswered) {
             ++result.unanswered;
-        } else if (end == AutoBookingStatus::Phase::Refused) {
+        } else if (r.end == AutoBookingStatus::Phase::Refused) {
             ++result.refused;
         } else {
             ++result.outOfBudget;
+        }
+        if (setting.countRequests) {
+            int before = 0;
+            for (const auto& e : r.log)
+                before += e.timeMs >= r.releaseMs - kMinuteMs && e.timeMs < r.releaseMs;
+            result.requestsBefore.push_back(double(before));
+            result.armedBefore.push_back(double(std::min(kMinuteMs, r.releaseMs - r.armedMs)) / 1000.0);
         }
     }
 
     if (!setting.RandomFaults()) {
         // One poll as the tick makes it, timed on the client.
-        const auto anySlot = pending.front().second;
+        TMain& window = rig.Window();
+        const portal::Slot& anySlot = rig.SlotAt(0);
         for (int i = 0; i < 20; ++i) {
             const auto t0 = std::chrono::steady_clock::now();
             FetchPage(*window.xmlHttp,
@@ -292,8 +428,48 @@ RunResult MeasureReleases(const Setting& setting, const portal::PortalOptions& b
                 std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count());
         }
     }
-    portal.Stop();
     return result;
+}
+
+// One release armed kSlowLead ahead with its time given: the requests until the
+// last minute before it, where the slow polls run.
+struct SlowPhase {
+    bool armed = false;
+    long long spanMs = 0;       // arming -> 60 s before the release
+    std::vector<int> perMinute; // requests in each minute of the span from arming, the last one partial
+    int mostInAnyMinute = 0;    // in any 60 s within the span
+    int lastMinute = 0;         // requests in the minute before the release
+    bool booked = false;
+    long long releaseToRegister = 0;
+};
+
+SlowPhase MeasureSlowPhase(Rig& rig, std::size_t slot) {
+    std::mt19937 unused(1); // a release time leaves no phase to draw
+    const Rig::Release r = rig.Run(slot, kSlowLead, true, unused);
+    SlowPhase s;
+    s.armed = r.armed;
+    if (!r.armed)
+        return s;
+    const long long fastFrom = r.releaseMs - kMinuteMs;
+    s.spanMs = fastFrom - r.armedMs;
+    std::vector<long long> times;
+    for (const auto& e : r.log) {
+        if (e.timeMs >= r.armedMs && e.timeMs < fastFrom)
+            times.push_back(e.timeMs);
+        s.lastMinute += e.timeMs >= fastFrom && e.timeMs < r.releaseMs;
+    }
+    std::sort(times.begin(), times.end());
+    s.perMinute.assign(std::size_t((s.spanMs + kMinuteMs - 1) / kMinuteMs), 0);
+    for (const long long t : times)
+        ++s.perMinute[std::size_t((t - r.armedMs) / kMinuteMs)];
+    for (std::size_t j = 0; j < times.size(); ++j) {
+        const auto end = std::lower_bound(times.begin(), times.end(), times[j] + kMinuteMs);
+        s.mostInAnyMinute = std::max(s.mostInAnyMinute, int(end - (times.begin() + long(j))));
+    }
+    s.booked = r.bookingsOfSlot > 0;
+    if (s.booked)
+        s.releaseToRegister = RegisterOf(r.log) - r.releaseMs;
+    return s;
 }
 
 // The client's work for one opening tick and its booking, on answers captured
@@ -369,8 +545,11 @@ std::string Ms(const std::vector<double>& samples, double value) {
 }
 
 void PrintTable(const std::vector<std::pair<Setting, RunResult>>& runs) {
-    std::printf("\n%-27s | %-15s | %8s | %8s | %8s | %s\n", "setting", "booked/releases", "p50", "p95", "max",
-                "Register per booking");
+    int width = 27;
+    for (const auto& run : runs)
+        width = std::max(width, int(run.first.name.size()));
+    std::printf("\n%-*s | %-15s | %8s | %8s | %8s | %s\n", width, "setting", "booked/releases", "p50", "p95",
+                "max", "Register per booking");
     for (const auto& [setting, r] : runs) {
         const Stats s = Summarise(r.releaseToRegister);
         char perBooking[96] = "-";
@@ -379,7 +558,7 @@ void PrintTable(const std::vector<std::pair<Setting, RunResult>>& runs) {
                           double(r.registersAnswered) / double(r.booked), r.registersAnswered, r.booked,
                           r.registersSent);
         const auto& v = r.releaseToRegister;
-        std::printf("%-27s | %-15s | %8s | %8s | %8s | %s\n", setting.name.c_str(),
+        std::printf("%-*s | %-15s | %8s | %8s | %8s | %s\n", width, setting.name.c_str(),
                     Ratio(r.booked, r.releases).c_str(), Ms(v, s.p50).c_str(), Ms(v, s.p95).c_str(),
                     Ms(v, s.max).c_str(), perBooking);
     }
@@ -394,7 +573,7 @@ void PrintTable(const std::vector<std::pair<Setting, RunResult>>& runs) {
                     kPerReleaseBudgetMs / 1000, r.outOfBudget, r.notArmed, r.bookedNotOnce,
                     r.duplicateBookings, Ms(r.pollToRegister, chain.p50).c_str(),
                     Ms(r.pollToRegister, chain.max).c_str());
-        if (!r.roundTrip.empty() && !r.releaseToRegister.empty()) {
+        if (!r.roundTrip.empty() && !r.releaseToRegister.empty() && !setting.releaseTimeGiven) {
             const Stats total = Summarise(r.releaseToRegister);
             const Stats rtt = Summarise(r.roundTrip);
             // Each busy answer costs one more tick before the poll that opens.
@@ -404,7 +583,48 @@ void PrintTable(const std::vector<std::pair<Setting, RunResult>>& runs) {
                 "round trips) %.0f ms; mean %.0f ms (%+.0f ms against the floor)\n",
                 rtt.mean, setting.busyAfterRelease, floor, total.mean, total.mean - floor);
         }
+        if (setting.countRequests && !r.requestsBefore.empty()) {
+            const Stats requests = Summarise(r.requestsBefore);
+            const Stats armed = Summarise(r.armedBefore);
+            double all = 0, armedSeconds = 0;
+            for (std::size_t i = 0; i < r.requestsBefore.size(); ++i) {
+                all += r.requestsBefore[i];
+                armedSeconds += r.armedBefore[i];
+            }
+            const Stats opening = Summarise(r.releaseToOpening);
+            std::printf("    requests the portal got in the minute before the release: mean %.1f per release "
+                        "(min %.0f, max %.0f), armed for the last %.1f s of that minute on average: %.0f per "
+                        "armed minute; release -> opening poll p50 %s, p95 %s, max %s\n",
+                        requests.mean, requests.min, requests.max, armed.mean,
+                        armedSeconds > 0 ? all / armedSeconds * 60.0 : 0.0,
+                        Ms(r.releaseToOpening, opening.p50).c_str(),
+                        Ms(r.releaseToOpening, opening.p95).c_str(),
+                        Ms(r.releaseToOpening, opening.max).c_str());
+        }
     }
+}
+
+void PrintSlowPhase(const SlowPhase& s) {
+    if (!s.armed) {
+        std::printf("\nrelease time given, armed %lld s ahead: never armed\n",
+                    static_cast<long long>(kSlowLead.count()));
+        return;
+    }
+    std::string perMinute;
+    for (const int n : s.perMinute)
+        perMinute += (perMinute.empty() ? "" : ", ") + std::to_string(n);
+    int all = 0;
+    for (const int n : s.perMinute)
+        all += n;
+    const long long lastPart = s.spanMs - kMinuteMs * (static_cast<long long>(s.perMinute.size()) - 1);
+    char booked[64] = "not booked";
+    if (s.booked)
+        std::snprintf(booked, sizeof booked, "booked, release -> Register %lld ms", s.releaseToRegister);
+    std::printf("\nclock +1.3 s, release time given, armed %.1f min ahead: %d requests from arming to 60 s "
+                "before the release (%.1f s), per minute %s (the last over %.0f s); at most %d in any 60 s "
+                "(goal: 2); %d in the last minute; %s\n",
+                double(kSlowLead.count()) / 60.0, all, double(s.spanMs) / 1000.0, perMinute.c_str(),
+                double(lastPart) / 1000.0, s.mostInAnyMinute, s.lastMinute, booked);
 }
 
 } // namespace
@@ -413,6 +633,9 @@ int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     Application app(argc, argv);
     const int releases = argc > 1 ? std::max(1, std::atoi(argv[1])) : 50;
+    const int clockReleases = argc > 2 ? std::max(1, std::atoi(argv[2])) : releases;
+    const QByteArray shortRun = qgetenv("QUILORA_BENCH_SHORT");
+    const bool slowPhase = shortRun.isEmpty() || shortRun == "0";
     try {
         MeasureClientTime();
 
@@ -422,7 +645,7 @@ int main(int argc, char** argv) {
         base.seed = 11;             // one catalogue for the crawl and every setting
         const CrawledCatalogue catalogue(base);
 
-        std::vector<Setting> settings(3);
+        std::vector<Setting> settings(5);
         settings[0].name = "no faults";
         settings[0].phaseSeed = 1;
         settings[1].name = "busyAfterRelease 3";
@@ -431,17 +654,45 @@ int main(int argc, char** argv) {
         settings[2].name = "drop/error/empty 0.2 each";
         settings[2].faults.dropRate = settings[2].faults.errorRate = settings[2].faults.emptyBodyRate = 0.2;
         settings[2].phaseSeed = 3;
+        // The portal's clock 1.3 s ahead, each release about 12 s after arming so
+        // that the minute before it sees the polls of both: the 800 ms ticks from
+        // arming, or the ticks placed by the release time.
+        settings[3].name = "clock +1.3 s, no release time";
+        settings[3].phaseSeed = 4;
+        settings[4].name = "clock +1.3 s, release time given";
+        settings[4].releaseTimeGiven = true;
+        for (Setting* s : {&settings[3], &settings[4]}) {
+            s->clockOffset = milliseconds(1300);
+            s->lead = seconds(12);
+            s->countRequests = true;
+        }
 
         // Message boxes answered as a user would: OK to hints, Yes to questions.
         const ScopedResponder responder(
             [](const MessageRequest& r) { return (r.flags & kMbButtonMask) == kMbOk ? kIdOk : kIdYes; });
         std::vector<std::pair<Setting, RunResult>> runs;
+        std::optional<SlowPhase> slow;
         for (const Setting& setting : settings) {
-            runs.emplace_back(setting, MeasureReleases(setting, base, catalogue, releases));
+            const int count = setting.clockOffset.count() != 0 ? clockReleases : releases;
+            Rig rig(setting, base, catalogue);
+            runs.emplace_back(setting, MeasureReleases(rig, setting, count));
             const RunResult& r = runs.back().second;
             std::fprintf(stderr, "%s: %d of %d booked\n", setting.name.c_str(), r.booked, r.releases);
+            if (setting.releaseTimeGiven && slowPhase) {
+                if (rig.Slots() > std::size_t(count)) {
+                    slow = MeasureSlowPhase(rig, std::size_t(count));
+                    std::fprintf(stderr, "release armed %lld s ahead: %s\n",
+                                 static_cast<long long>(kSlowLead.count()),
+                                 slow->booked ? "booked" : "not booked");
+                } else {
+                    std::fprintf(stderr, "no slot left for the release armed %lld s ahead\n",
+                                 static_cast<long long>(kSlowLead.count()));
+                }
+            }
         }
         PrintTable(runs);
+        if (slow)
+            PrintSlowPhase(*slow);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "quilora_bench_booking: %s\n", e.what());
         return 1;
