@@ -8,7 +8,7 @@ cd "$(dirname "$0")/.."
 bash scripts/bootstrap.sh
 build=${BUILD_DIR:-build}
 cmake -S . -B "$build" -G Ninja >/dev/null
-cmake --build "$build" -j2 --target quilora quilora-portal quilora-admin
+cmake --build "$build" -j2 --target quilora quilora-portal quilora-admin quilora-book
 
 port=${QUILORA_PORTAL_PORT:-18080}
 script_port=${QUILORA_SCRIPT_PORT:-8010}
