@@ -42,16 +42,16 @@ std::string Fill(std::string_view tmpl, std::initializer_list<std::string_view> 
 // Lowers orderBusy however the order command is left, unless it armed.
 class DeclineOnExit {
 public:
-    explicit DeclineOnExit(AutoBooking& order) : order_(&order) {}
+    explicit DeclineOnExit(AutoBooking& order) : order_(order) {}
     ~DeclineOnExit() {
-        if (order_ && !order_->TimerEnabled())
-            order_->Decline();
+        if (!order_.TimerEnabled())
+            order_.Decline();
     }
     DeclineOnExit(const DeclineOnExit&) = delete;
     DeclineOnExit& operator=(const DeclineOnExit&) = delete;
 
 private:
-    AutoBooking* order_;
+    AutoBooking& order_;
 };
 
 } // namespace
@@ -69,7 +69,7 @@ std::string TMain::PatientName() {
 }
 
 void TMain::Log(std::string_view line) {
-    mmo->appendPlainText(QString::fromUtf8(line.data(), static_cast<qsizetype>(line.size())));
+    LogUrl(line); // the same memo, one line
 }
 
 void TMain::TimerChanged(bool enabled) {

@@ -86,14 +86,7 @@ std::string StatusText(const AutoBookingStatus& s, std::chrono::steady_clock::ti
     return text;
 }
 
-AutoBooking::AutoBooking(AutoBookingHost& host)
-    : host_(host), clock_([] { return Clock::now(); }), wallClock_([] { return WallClock::now(); }) {}
-
-void AutoBooking::SetWallClock(std::function<WallClock::time_point()> clock) {
-    if (!clock)
-        clock = [] { return WallClock::now(); };
-    wallClock_ = std::move(clock);
-}
+AutoBooking::AutoBooking(AutoBookingHost& host) : host_(host), clock_([] { return Clock::now(); }) {}
 
 void AutoBooking::SetRelease(std::optional<WallClock::time_point> portalRelease) {
     release_.reset();
@@ -104,7 +97,7 @@ void AutoBooking::SetRelease(std::optional<WallClock::time_point> portalRelease)
 std::optional<std::chrono::milliseconds> AutoBooking::NextTickDelay() const {
     if (!release_)
         return std::nullopt;
-    const WallClock::time_point now = wallClock_();
+    const WallClock::time_point now = WallClock::now();
     const WallClock::time_point next = release_->NextPoll(serverClock_, now, roundTrip_);
     return std::max(std::chrono::milliseconds(0), std::chrono::ceil<std::chrono::milliseconds>(next - now));
 }
@@ -122,7 +115,7 @@ void AutoBooking::UpdateClockStatus() {
     if (serverClock_.Known())
         status_.serverClock = OffsetText(serverClock_);
     if (release_)
-        status_.untilRelease = release_->release - serverClock_.PortalTime(wallClock_());
+        status_.untilRelease = release_->release - serverClock_.PortalTime(WallClock::now());
     else
         status_.untilRelease.reset();
 }

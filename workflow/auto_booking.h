@@ -64,10 +64,8 @@ public:
     using WallClock = std::chrono::system_clock;
 
     explicit AutoBooking(AutoBookingHost& host);
-    // Test seams: the clock of the sign-in spacing and the time waited, and the
-    // local wall clock that the portal's clock is measured against.
+    // Test seam: the clock of the sign-in spacing and the time waited.
     void SetClock(std::function<Clock::time_point()> clock);
-    void SetWallClock(std::function<WallClock::time_point()> clock);
 
     // The portal's clock as its answers tell it, kept current while armed.
     const PortalClock& ServerClock() const { return serverClock_; }
@@ -136,7 +134,6 @@ private:
     std::vector<std::shared_ptr<const ScheduleSlot>> watched_;
     std::optional<Clock::time_point> lastSignIn_;
     AutoBookingStatus status_;
-    std::function<WallClock::time_point()> wallClock_;
     PortalClock serverClock_;
     std::optional<ReleaseSchedule> release_;
     std::chrono::milliseconds roundTrip_{2};

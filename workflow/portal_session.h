@@ -47,7 +47,6 @@ public:
     // Signs in again with the last successful card number and password; false
     // when there were none or the portal refused them.
     bool SignInAgain(FetchMode mode);
-    bool SignedInBefore() const { return !cardNo_.empty(); }
 
     std::vector<PatientRecord> Patients();
     // The doctor's slots, in page order (see ScanSchedule); pageIn runs once the
