@@ -23,8 +23,10 @@ constexpr const char* kGiveUpMessage = "无法连接到Quilora服务器，请检
 // eating the memory.
 constexpr std::size_t kMaxBody = 512u * 1024u * 1024u;
 // Attempts that fail at once are still spaced a little, so that a refusing or
-// overloaded portal is not hammered in a tight loop.
+// overloaded portal is not hammered in a tight loop; a registration the portal
+// turned away is given more room.
 constexpr milliseconds kMinAttemptSpacing{10};
+constexpr milliseconds kMinRegistrationSpacing{100};
 
 struct EasyDeleter {
     void operator()(CURL* h) const { curl_easy_cleanup(h); }
@@ -111,23 +113,26 @@ private:
     LogTarget* target_;
 };
 
+// Aborts a transfer once the client's cancel flag is raised; the data is the
+// client, or null for a request that must not be cut off.
+int CancelProgress(void* client, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+    return client != nullptr && static_cast<const HttpClient*>(client)->Cancelled() ? 1 : 0;
+}
+
 // What one exchange gave.
 struct Attempt {
     std::optional<FetchFailure> failure; // none: an answer with a body
     long status = 0;
     CURLcode code = CURLE_OK;
+    bool requestSent = false; // some byte of the request went out
     FetchedPage page;
 };
 
 enum class Verdict { Take, Retry, GiveUp };
 
-bool IsServerTrouble(const Attempt& a) {
-    if (a.failure)
-        return *a.failure != FetchFailure::Network;
-    return a.status >= 500 || a.status == 429;
-}
-
 Verdict Judge(AnswerRule rule, Attempt& a) {
+    if (a.failure == FetchFailure::Cancelled)
+        return Verdict::GiveUp;
     switch (rule) {
     case AnswerRule::AnyAnswer:
         return a.failure ? Verdict::Retry : Verdict::Take;
@@ -135,21 +140,15 @@ Verdict Judge(AnswerRule rule, Attempt& a) {
         if (!a.failure && a.status >= 400)
             a.failure = FetchFailure::ErrorStatus;
         return a.failure ? Verdict::Retry : Verdict::Take;
-    case AnswerRule::NoServerTrouble:
-        if (!IsServerTrouble(a))
-            return a.failure ? Verdict::Retry : Verdict::Take;
-        if (!a.failure)
-            a.failure = FetchFailure::ErrorStatus;
-        return Verdict::Retry;
-    case AnswerRule::ResendIfNotReceived:
+    case AnswerRule::Registration:
         if (!a.failure) {
-            if (a.status < 500)
+            if (a.status < 400)
                 return Verdict::Take;
             a.failure = FetchFailure::ErrorStatus;
-            return Verdict::Retry;
+            // Turned away before it was handled: nothing was taken.
+            return a.status == 503 || a.status == 429 ? Verdict::Retry : Verdict::GiveUp;
         }
-        return *a.failure == FetchFailure::Refused || *a.failure == FetchFailure::Network ? Verdict::Retry
-                                                                                          : Verdict::GiveUp;
+        return a.requestSent ? Verdict::GiveUp : Verdict::Retry;
     }
     return Verdict::Retry;
 }
@@ -167,6 +166,8 @@ FetchFailure FailureOf(CURLcode code) {
         return FetchFailure::Dropped;
     case CURLE_WRITE_ERROR:
         return FetchFailure::Unreadable;
+    case CURLE_ABORTED_BY_CALLBACK:
+        return FetchFailure::Cancelled;
     default:
         return FetchFailure::Network;
     }
@@ -194,6 +195,8 @@ std::string ReasonOf(const Attempt& a, SteadyClock::duration waited) {
         return "服务器返回错误 " + std::to_string(a.status);
     case FetchFailure::Unreadable:
         return "服务器的应答无法读取";
+    case FetchFailure::Cancelled:
+        return "已取消";
     case FetchFailure::Network:
         break;
     }
@@ -216,6 +219,9 @@ Attempt Exchange(CURL* h, std::string& body, std::string& date, long timeoutMs) 
     const auto start = SystemClock::now();
     a.code = curl_easy_perform(h);
     curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &a.status);
+    long requestSize = 0;
+    curl_easy_getinfo(h, CURLINFO_REQUEST_SIZE, &requestSize);
+    a.requestSent = requestSize > 0;
     if (a.code != CURLE_OK) {
         a.failure = FailureOf(a.code);
         return a;
@@ -238,9 +244,16 @@ Attempt Exchange(CURL* h, std::string& body, std::string& date, long timeoutMs) 
     a.page.sent = After(start, pretransfer);
     a.page.answered = After(start, firstByte);
     if (!date.empty()) {
+        // Compared in seconds first: a date of year 9999 does not fit the clock's
+        // nanoseconds.
         const time_t t = curl_getdate(date.c_str(), nullptr);
-        if (t != -1)
+        const auto local = std::chrono::duration_cast<std::chrono::seconds>(start.time_since_epoch()).count();
+        const auto skew = static_cast<long long>(t) - static_cast<long long>(local);
+        const long long limit = std::chrono::duration_cast<std::chrono::seconds>(kPlausibleDateSkew).count();
+        if (t != -1 && skew >= -limit && skew <= limit)
             a.page.date = SystemClock::from_time_t(t);
+        else if (t != -1)
+            a.page.dateImplausible = true;
     }
     return a;
 }
@@ -296,6 +309,8 @@ HttpClient::HttpClient() : impl_(std::make_unique<Impl>()) {
     curl_easy_setopt(h, CURLOPT_USERAGENT, "Mozilla/5.0 (Windows NT 10.0; Win64; x64)");
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &WriteBody);
     curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, &ReadHeader);
+    curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, &CancelProgress);
+    curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
 }
 
 HttpClient::~HttpClient() = default;
@@ -319,15 +334,29 @@ FetchedPage Fetch(HttpClient& client, const PortalAddress& address, FetchMode mo
     const auto first = SteadyClock::now();
     const auto deadline = first + limits.totalBudget;
 
+    const bool registration = rule == AnswerRule::Registration;
     std::string body, date;
     curl_easy_setopt(h, CURLOPT_HTTPGET, 1L);
     curl_easy_setopt(h, CURLOPT_URL, address.url.c_str());
     curl_easy_setopt(h, CURLOPT_WRITEDATA, &body);
     curl_easy_setopt(h, CURLOPT_HEADERDATA, &date);
     curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(limits.connectTimeout.count()));
+    // A registration gets a connection of its own, closed after it: on a reused
+    // keep-alive connection that the server has closed, libcurl would send it
+    // again by itself.
+    curl_easy_setopt(h, CURLOPT_FRESH_CONNECT, registration ? 1L : 0L);
+    curl_easy_setopt(h, CURLOPT_FORBID_REUSE, registration ? 1L : 0L);
+    curl_easy_setopt(h, CURLOPT_XFERINFODATA, registration ? nullptr : &client);
+    const milliseconds minSpacing = registration ? kMinRegistrationSpacing : kMinAttemptSpacing;
 
     Attempt last;
+    bool unknownOutcome = false;
     for (int attempt = 0; attempt < std::max(1, limits.attempts); ++attempt) {
+        if (!registration && client.Cancelled()) {
+            last = Attempt{};
+            last.failure = FetchFailure::Cancelled;
+            break;
+        }
         const auto started = SteadyClock::now();
         const auto left = std::chrono::duration_cast<milliseconds>(deadline - started);
         if (attempt > 0 && left.count() <= 0)
@@ -339,14 +368,16 @@ FetchedPage Fetch(HttpClient& client, const PortalAddress& address, FetchMode mo
         const Verdict verdict = Judge(rule, last);
         if (verdict == Verdict::Take)
             return std::move(last.page);
-        if (verdict == Verdict::GiveUp)
+        if (verdict == Verdict::GiveUp) {
+            unknownOutcome = registration;
             break;
-        const auto spacing = started + kMinAttemptSpacing;
+        }
+        const auto spacing = started + minSpacing;
         if (spacing < deadline && SteadyClock::now() < spacing)
             std::this_thread::sleep_until(spacing);
     }
     throw FetchError(std::string(kGiveUpMessage) + "（" + ReasonOf(last, SteadyClock::now() - first) + "）",
-                     *last.failure, last.status);
+                     *last.failure, last.status, unknownOutcome);
 }
 
 FetchedPage ReadPage(HttpClient& client, const PortalAddress& address, FetchMode mode, AnswerRule rule) {

@@ -1,7 +1,6 @@
 #include "workflow/release_schedule.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cstdio>
 #include <ctime>
 #include <optional>
@@ -41,8 +40,10 @@ Clock::time_point ReleaseSchedule::AlignedPoll(const PortalClock& clock, ms roun
     return clock.LocalTime(release + kLandAfter) - roundTrip / 2;
 }
 
-Clock::time_point ReleaseSchedule::NextPoll(const PortalClock& clock, Clock::time_point now,
-                                            ms roundTrip) const {
+Clock::time_point ReleaseSchedule::NextPoll(const PortalClock& clock, Clock::time_point now, ms roundTrip,
+                                            std::optional<Clock::time_point> lastPoll) const {
+    const Clock::time_point fastFloor = lastPoll ? *lastPoll + kCadence : now;
+    const Clock::time_point slowFloor = lastPoll ? *lastPoll + kSlowInterval : now;
     const Clock::time_point aligned = AlignedPoll(clock, roundTrip);
     // The cadence's grid through the aligned poll; the ticks after it go on every 800 ms.
     const auto gridAfter = [&](Clock::time_point t) {
@@ -54,9 +55,9 @@ Clock::time_point ReleaseSchedule::NextPoll(const PortalClock& clock, Clock::tim
 
     if (now < fastStart) {
         // Slow: one poll every 30 s at most, placed to narrow the clock.
-        const Clock::time_point earliest = now + kSlowInterval;
+        const Clock::time_point earliest = std::max(now + kSlowInterval, slowFloor);
         if (earliest >= fastStart)
-            return fastStart;
+            return std::max(fastStart, fastFloor);
         if (!Precise(clock))
             if (const auto probe = Probe(clock, earliest,
                                          std::min(earliest + std::chrono::seconds(5), fastStart), roundTrip))
@@ -64,30 +65,27 @@ Clock::time_point ReleaseSchedule::NextPoll(const PortalClock& clock, Clock::tim
         return earliest;
     }
     // Fast: about every 800 ms. While the clock is still wide and the aligned poll
-    // is not near, a tick may move by up to 300 ms to probe the second's change.
-    if (!Precise(clock) && now + kSteadyApproach < aligned)
-        if (const auto probe = Probe(clock, now + kCadence - ms(300), now + kCadence + ms(300), roundTrip))
+    // is not near, a tick may come up to 600 ms late to probe the second's change.
+    const Clock::time_point earliest = std::max(now + kCadence / 2, fastFloor);
+    if (!Precise(clock) && now + kSteadyApproach < aligned) {
+        const Clock::time_point from = std::max(now + kCadence - ms(300), fastFloor);
+        if (const auto probe = Probe(clock, from, from + ms(600), roundTrip))
             return *probe;
-    return gridAfter(now + kCadence / 2);
+    }
+    return gridAfter(earliest);
 }
 
 std::optional<Clock::time_point> ReleaseMoment(std::string_view text, Clock::time_point portalNow) {
-    // "H:MM", "HH:MM" or "HH:MM:SS", nothing else.
-    std::vector<int> parts;
-    for (std::size_t from = 0;;) {
-        const std::size_t end = std::min(text.find(':', from), text.size());
-        const std::string_view part = text.substr(from, end - from);
-        int value = 0;
-        if (part.empty() || part.size() > 2 ||
-            std::from_chars(part.data(), part.data() + part.size(), value).ptr != part.data() + part.size())
-            return std::nullopt;
-        parts.push_back(value);
-        if (end == text.size())
-            break;
-        from = end + 1;
-    }
-    if (parts.size() < 2 || parts.size() > 3)
+    // "HH:MM" or "HH:MM:SS", two digits each, nothing else.
+    if (text.size() != 5 && text.size() != 8)
         return std::nullopt;
+    std::vector<int> parts;
+    for (std::size_t at = 0; at < text.size(); at += 3) {
+        const char hi = text[at], lo = text[at + 1];
+        if (hi < '0' || hi > '9' || lo < '0' || lo > '9' || (at + 2 < text.size() && text[at + 2] != ':'))
+            return std::nullopt;
+        parts.push_back((hi - '0') * 10 + (lo - '0'));
+    }
     const int h = parts[0], m = parts[1], sec = parts.size() == 3 ? parts[2] : 0;
     if (h > 23 || m > 59 || sec > 59)
         return std::nullopt;

@@ -157,9 +157,18 @@ TEST(ReleaseMoment, TodayOrTomorrowOnThePortalsClock) {
         {"08:00:", false, {}},
         {"08:00x", false, {}},
         {"08:00:00:00", false, {}},
-        {"8:05", true, At(8, 5, 0) + std::chrono::hours(24)},
         {"08:000", false, {}},
         {"", false, {}},
+        // two digits each, nothing signed or shortened
+        {"8:05", false, {}},
+        {"1:2", false, {}},
+        {"08:0", false, {}},
+        {"-1:-5", false, {}},
+        {"0:-0", false, {}},
+        {"+8:05", false, {}},
+        {"08:05:-1", false, {}},
+        {"00:00", true, At(0, 0, 0) + std::chrono::hours(24)},
+        {"23:59:59", true, At(23, 59, 59)},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);
