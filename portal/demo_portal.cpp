@@ -16,6 +16,7 @@
 #include "portal/http_date.h"
 #include "portal/http_server.h"
 #include "portal/pages.h"
+#include "portal/seeded.h"
 
 namespace quilora::portal {
 
@@ -101,6 +102,8 @@ std::string_view RegisterFaultName(RegisterFault::Kind kind) {
         return "register-empty";
     case RegisterFault::Kind::Slow:
         return "register-slow";
+    case RegisterFault::Kind::Mixed:
+        return "register-mixed";
     case RegisterFault::Kind::None:
         break;
     }
@@ -113,7 +116,7 @@ std::optional<RegisterFault> ParseRegisterFault(const std::string& text) {
     static const std::map<std::string, RegisterFault::Kind> kKinds{
         {"500", RegisterFault::Kind::Error500}, {"503", RegisterFault::Kind::Busy503},
         {"drop", RegisterFault::Kind::Drop},    {"empty", RegisterFault::Kind::Empty},
-        {"slow", RegisterFault::Kind::Slow}};
+        {"slow", RegisterFault::Kind::Slow},    {"mixed", RegisterFault::Kind::Mixed}};
     std::vector<std::string> parts;
     for (std::size_t from = 0;;) {
         const std::size_t colon = text.find(':', from);
@@ -196,6 +199,20 @@ struct DemoPortal::Impl {
         return HttpDate(Now());
     }
     httplib::Server::HandlerResponse ServeRegisterFault(RegisterFault::Kind kind, Call& call);
+    RegisterFault::Kind DrawRegisterFault() {
+        const RegisterFault& f = options.registerFault;
+        const int n = registrations.fetch_add(1);
+        if (f.count > 0 && n >= f.count)
+            return RegisterFault::Kind::None;
+        const double u = SeededStream(Mix(options.seed, 0x5E6157, std::uint64_t(n))).Unit();
+        if (u >= f.rate)
+            return RegisterFault::Kind::None;
+        if (f.kind != RegisterFault::Kind::Mixed)
+            return f.kind;
+        static constexpr RegisterFault::Kind kMixed[] = {RegisterFault::Kind::Error500, RegisterFault::Kind::Drop,
+                                                         RegisterFault::Kind::Empty};
+        return kMixed[std::min(2, int(u / f.rate * 3))];
+    }
 
     // --- slot state, slotMutex held ---
     SlotRuntime& RuntimeOf(const Slot& base) {
@@ -318,9 +335,8 @@ httplib::Server::HandlerResponse DemoPortal::Impl::Serve(bool scriptHost, const 
     if (!scriptHost && fault == Fault::None) {
         if (const auto it = options.errorPaths.find(lowerPath); it != options.errorPaths.end())
             forcedStatus = it->second;
-        else if (lowerPath == "/action/register.ashx" && options.registerFault.kind != RegisterFault::Kind::None &&
-                 (options.registerFault.count == 0 || registrations.fetch_add(1) < options.registerFault.count))
-            registerFault = options.registerFault.kind;
+        else if (lowerPath == "/action/register.ashx" && options.registerFault.kind != RegisterFault::Kind::None)
+            registerFault = DrawRegisterFault();
     }
 
     Call call{req, res, {}, nullptr, arrival};

@@ -110,9 +110,14 @@ CliResult ParseCommandLine(int argc, const char* const* argv, std::ostream& out,
     std::string registerFault;
     app.add_option("--register-fault", registerFault,
                    "KIND:WHEN[:COUNT]: registrations get this fault. KIND 500 (error page), 503 (Server Too "
-                   "Busy, before only), drop (connection closed), empty (empty body) or slow (answer held "
-                   "--register-slow-ms); WHEN before or after the number is taken; COUNT the first COUNT "
-                   "registrations (default: every one)");
+                   "Busy, before only), drop (connection closed), empty (empty body), slow (answer held "
+                   "--register-slow-ms) or mixed (500, drop or empty, drawn each time); WHEN before or after "
+                   "the number is taken; COUNT the first COUNT registrations (default: every one)");
+    double registerFaultRate = 1;
+    app.add_option("--register-fault-rate", registerFaultRate,
+                   "The share of those registrations that get the fault (seeded)")
+        ->capture_default_str()
+        ->check(CLI::Range(0.0, 1.0));
     app.add_option("--register-slow-ms", o.registerFault.slowMs, "How long a slow registration keeps its answer")
         ->capture_default_str()
         ->check(CLI::Range(0, 600000));
@@ -158,6 +163,7 @@ CliResult ParseCommandLine(int argc, const char* const* argv, std::ostream& out,
                                            "expected KIND:WHEN[:COUNT], got '" + registerFault + "'");
             o.registerFault = *parsed;
             o.registerFault.slowMs = slowMs;
+            o.registerFault.rate = registerFaultRate;
         }
         for (const std::string& spec : errorPaths) {
             const std::size_t colon = spec.rfind(':');

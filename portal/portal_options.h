@@ -18,11 +18,13 @@ namespace quilora::portal {
 // before the number is taken (nothing booked) or after it (booked, but the
 // answer is lost).
 struct RegisterFault {
-    enum class Kind { None, Error500, Busy503, Drop, Empty, Slow };
+    // Mixed: 500, drop or empty, drawn for each registration.
+    enum class Kind { None, Error500, Busy503, Drop, Empty, Slow, Mixed };
     Kind kind = Kind::None;
     bool afterTaking = true;
-    int count = 0;       // the first COUNT registrations; 0: every one
-    int slowMs = 3000;   // how long a slow registration keeps its answer
+    int count = 0;     // the first COUNT registrations; 0: every one
+    int slowMs = 3000; // how long a slow registration keeps its answer
+    double rate = 1;   // the share of those registrations that get it (seeded)
 };
 
 // What the Date header of every answer says.

@@ -48,6 +48,11 @@ public:
     // Until then the offset is taken as zero.
     bool Known() const { return !samples_.empty() && Trusted(); }
     bool Trusted() const { return restarts_.size() < kMaxRestarts; }
+    std::size_t SampleCount() const { return samples_.size(); }
+    // Whether the estimate started again after `local` (an answer contradicted it).
+    bool RestartedSince(Clock::time_point local) const {
+        return !restarts_.empty() && restarts_.back() > local;
+    }
     // The middle of the interval, portal minus local.
     std::chrono::milliseconds Offset() const;
     // Half the interval's width, rounded up so that the offset lies within

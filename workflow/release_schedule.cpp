@@ -30,6 +30,13 @@ std::optional<Clock::time_point> Probe(const PortalClock& clock, Clock::time_poi
     return send;
 }
 
+// Whether the clock can place the fast phase: answers that agree, none of
+// them contradicted lately.
+bool Settled(const PortalClock& clock, Clock::time_point now) {
+    return !clock.Known() ||
+           (clock.SampleCount() >= 2 && !clock.RestartedSince(now - ReleaseSchedule::kSlowInterval));
+}
+
 bool Precise(const PortalClock& clock) {
     return clock.Known() && clock.Uncertainty() <= ReleaseSchedule::kPreciseEnough;
 }
@@ -56,8 +63,10 @@ Clock::time_point ReleaseSchedule::NextPoll(const PortalClock& clock, Clock::tim
     if (now < fastStart) {
         // Slow: one poll every 30 s at most, placed to narrow the clock.
         const Clock::time_point earliest = std::max(now + kSlowInterval, slowFloor);
+        // A clock that just started again may be a Date that lies (frozen, slow):
+        // it would place the fast phase a moment ahead again and again.
         if (earliest >= fastStart)
-            return std::max(fastStart, fastFloor);
+            return std::max(fastStart, Settled(clock, now) ? fastFloor : slowFloor);
         if (!Precise(clock))
             if (const auto probe = Probe(clock, earliest,
                                          std::min(earliest + std::chrono::seconds(5), fastStart), roundTrip))
@@ -65,14 +74,21 @@ Clock::time_point ReleaseSchedule::NextPoll(const PortalClock& clock, Clock::tim
         return earliest;
     }
     // Fast: about every 800 ms. While the clock is still wide and the aligned poll
-    // is not near, a tick may come up to 600 ms late to probe the second's change.
+    // is not near, a tick may come up to a second late to probe the second's
+    // change (a second always holds one).
     const Clock::time_point earliest = std::max(now + kCadence / 2, fastFloor);
     if (!Precise(clock) && now + kSteadyApproach < aligned) {
         const Clock::time_point from = std::max(now + kCadence - ms(300), fastFloor);
-        if (const auto probe = Probe(clock, from, from + ms(600), roundTrip))
+        if (const auto probe = Probe(clock, from, from + ms(1000), roundTrip))
             return *probe;
     }
-    return gridAfter(earliest);
+    // When the grid moved a little earlier since the last poll, the floor would
+    // skip a whole tick (the aligned one, maybe): poll a little late instead.
+    const Clock::time_point next = gridAfter(earliest);
+    if (lastPoll && fastFloor > now + kCadence / 2 && next - kCadence < fastFloor &&
+        fastFloor - (next - kCadence) <= kFloorSlack)
+        return fastFloor;
+    return next;
 }
 
 std::optional<Clock::time_point> ReleaseMoment(std::string_view text, Clock::time_point portalNow) {

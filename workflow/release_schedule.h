@@ -28,6 +28,9 @@ struct ReleaseSchedule {
     static constexpr std::chrono::seconds kSteadyApproach{5};
     // Below this uncertainty the clock needs no more probing.
     static constexpr ms kPreciseEnough{10};
+    // A grid point this little before the 800 ms floor is taken late, at the
+    // floor, rather than skipped.
+    static constexpr ms kFloorSlack{100};
 
     Clock::time_point release; // on the portal's clock
 
