@@ -103,7 +103,7 @@ std::optional<std::chrono::milliseconds> AutoBooking::NextTickDelay() const {
     std::optional<WallClock::time_point> lastPoll;
     if (lastPoll_)
         lastPoll = now - std::chrono::duration_cast<WallClock::duration>(std::chrono::steady_clock::now() -
-                                                                          *lastPoll_);
+                                                                         *lastPoll_);
     const WallClock::time_point next = release_->NextPoll(serverClock_, now, roundTrip_, lastPoll);
     return std::max(std::chrono::milliseconds(0), std::chrono::ceil<std::chrono::milliseconds>(next - now));
 }

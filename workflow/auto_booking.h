@@ -108,7 +108,8 @@ public:
 
     // ---- one tick of auto-booking ----
     enum class TickEnd {
-        Stopped, // a stop was pending (also one that came before the registration): show kAutoBookingStoppedMessage
+        Stopped, // a stop was pending (also one that came before the registration): show
+                 // kAutoBookingStoppedMessage
         Polled,  // nothing opened: the timer goes on
         Booked,  // a slot opened and the booking ran: show its outcome
         Rearmed, // a slot opened but no number could be booked yet: armed again
