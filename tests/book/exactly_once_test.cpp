@@ -196,16 +196,19 @@ TEST_F(ExactlyOnce, NoDateHeaderRaisesThePollingRate) {
                 times.push_back(e.timeMs);
         EXPECT_GE(times.size(), 3u) << "polled at all";
         EXPECT_LE(times.size(), 12u) << "9 s at one poll per 800 ms at most";
-        for (std::size_t i = 1; i < times.size(); ++i)
+        for (std::size_t i = 1; i < times.size(); ++i) {
             EXPECT_GE(times[i] - times[i - 1], 760) << "poll " << i; // arrival jitter aside
+        }
         const bool farOff = run.mode == DateMode::FarFuture || run.mode == DateMode::Epoch;
         int ignored = 0;
         for (const auto& e : r.EventsNamed("log"))
             ignored += Has(e["line"].get<std::string>(), "相差超过一天") ? 1 : 0;
         EXPECT_EQ(ignored, farOff ? 1 : 0) << r.out;
-        for (const auto& e : r.EventsNamed("poll"))
-            if (e.contains("until_release_ms"))
+        for (const auto& e : r.EventsNamed("poll")) {
+            if (e.contains("until_release_ms")) {
                 EXPECT_LT(std::abs(e["until_release_ms"].get<long long>()), 3600 * 1000LL) << e.dump();
+            }
+        }
     }
 }
 
