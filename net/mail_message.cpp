@@ -1,6 +1,7 @@
 #include "net/mail_message.h"
 
 #include <ctime>
+#include <random>
 
 namespace quilora {
 
@@ -85,8 +86,13 @@ std::string ComposeMail(const MailMessage& mail, std::chrono::system_clock::time
             body += '\r';
         body += c;
     }
-    std::string m = "Date: " + MailDate(when) + "\r\nFrom: " + mail.from + "\r\nTo: " + to +
-                    "\r\nSubject: " + EncodedWordSubject(mail.subject) +
+    // A mail without a Message-ID looks like spam to many filters.
+    std::random_device random;
+    const std::string domain = mail.from.substr(mail.from.find('@') + 1);
+    const std::string id = std::to_string(std::chrono::system_clock::to_time_t(when)) + "." +
+                           std::to_string(random()) + std::to_string(random()) + "@" + domain;
+    std::string m = "Date: " + MailDate(when) + "\r\nMessage-ID: <" + id + ">\r\nFrom: " + mail.from +
+                    "\r\nTo: " + to + "\r\nSubject: " + EncodedWordSubject(mail.subject) +
                     "\r\nMIME-Version: 1.0\r\nContent-Type: text/plain; charset=utf-8"
                     "\r\nContent-Transfer-Encoding: base64\r\n\r\n";
     const std::string encoded = Base64(body);

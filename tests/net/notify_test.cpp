@@ -98,6 +98,7 @@ TEST(MailMessage, ComposedMailHasHeadersAndCrlfBody) {
     const std::string mail = ComposeMail({"a@x.cn", {"b@y.cn", "c@z.cn"}, "标题", "第一行\n第二行"}, when);
     EXPECT_EQ(test::Header(mail, "Date"), "Fri, 11 Dec 2026 12:40:55 +0000");
     EXPECT_EQ(test::Header(mail, "From"), "a@x.cn");
+    EXPECT_TRUE(test::Header(mail, "Message-ID").ends_with("@x.cn>")) << test::Header(mail, "Message-ID");
     EXPECT_EQ(test::Header(mail, "To"), "b@y.cn, c@z.cn");
     EXPECT_EQ(test::DecodeWords(test::Header(mail, "Subject")), "标题");
     EXPECT_EQ(test::Header(mail, "Content-Type"), "text/plain; charset=utf-8");
