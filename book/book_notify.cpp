@@ -43,7 +43,12 @@ void BookNotify::SignInRefused(const std::string& cardNo) {
 }
 
 void BookNotify::Post(Notice notice) {
-    const NotifySettings settings = ReadNotify(configPath_);
+    NotifySettings settings;
+    try {
+        settings = ReadNotify(configPath_);
+    } catch (const std::exception&) {
+        return; // a notification never costs the booking its outcome
+    }
     if (!notifier_)
         notifier_ = std::make_unique<Notifier>(
             [this](const ChannelResult& r) {
