@@ -38,6 +38,7 @@ TMain::TMain(const QString& settingsDir, QWidget* parent)
       settingsDir_(settingsDir.isEmpty() ? QCoreApplication::applicationDirPath() : settingsDir) {
     BuildWidgets();
     ConnectHandlers();
+    BuildNotify();
     RunGuarded([this] { FormCreate(); });
 }
 

@@ -32,6 +32,8 @@ namespace quilora {
 
 class RadioGroup;
 class ScheduleList;
+class WindowNotify;
+struct ChannelResult;
 
 class TMain : public QMainWindow, public LogTarget, public AutoBookingHost {
     Q_OBJECT
@@ -140,6 +142,15 @@ public:
     // The release time typed beside the order button, on the portal's clock;
     // none when the field is empty, a hint that ends the order when it is no time.
     std::optional<std::chrono::system_clock::time_point> ReleaseTime();
+
+    // ---- notifications of outcomes (tmain_notify.cpp) ----
+    QPushButton* btnNotify = nullptr;      // "通知设置" on the sign-in page
+    QPushButton* btnNotifyOrder = nullptr; // and on the maintenance page
+    WindowNotify* notify = nullptr;        // owned by the window
+    void BuildNotify();
+    void btnNotifyClick();
+    // A channel's result: a line in the log; a failure in the status line too, never a box.
+    void NotifyShown(const ChannelResult& result);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

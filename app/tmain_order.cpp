@@ -14,6 +14,7 @@
 #include "app/radio_group.h"
 #include "app/schedule_list.h"
 #include "app/tmain.h"
+#include "app/window_notify.h"
 #include "common/errors.h"
 #include "workflow/auto_booking.h"
 #include "workflow/order_policy.h"
@@ -100,6 +101,8 @@ void TMain::StatusChanged(const AutoBookingStatus& status) {
     lblStatus->setText(text);
     lblStatus->setToolTip(text); // the whole line, where a narrow window cuts it
     btnStopAuto->setEnabled(status.phase == AutoBookingStatus::Phase::Armed);
+    if (notify)
+        notify->Status(status); // a notification when this status ends the order
 }
 
 void TMain::BookSlot(const ScheduleSlot& slot) {

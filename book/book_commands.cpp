@@ -5,6 +5,7 @@
 #include <memory>
 #include <optional>
 
+#include "book/book_notify.h"
 #include "book/book_settings.h"
 #include "book/doctor_lookup.h"
 #include "book/stop_signal.h"
@@ -55,6 +56,8 @@ public:
         case Command::Book:
         case Command::Watch:
             return BookOrWatch();
+        case Command::NotifyTest: // runs without a sign-in, see RunCommand
+            break;
         }
         return kExitUsage;
     }
@@ -66,6 +69,7 @@ public:
     void TimerChanged(bool) override {}
     void StatusChanged(const AutoBookingStatus& status) override {
         out_.Status(status, AutoBooking::Clock::now());
+        notify_.Status(status);
     }
 
 private:
@@ -84,6 +88,7 @@ private:
     bool SignIn() {
         if (!session_.SignIn(settings_.cardNo, settings_.password)) {
             out_.Refused("登录失败");
+            notify_.SignInRefused(settings_.cardNo);
             return false;
         }
         out_.SignedIn(settings_.cardNo);
@@ -238,6 +243,7 @@ private:
     PortalSession session_;
     PatientEntry patient_;
     AutoBooking order_{*this};
+    BookNotify notify_{o_, settings_.configPath, out_};
 };
 
 } // namespace
@@ -251,6 +257,8 @@ int RunCommand(const BookOptions& options, BookOutput& output) {
     const StopSignals stop;
     try {
         CheckOptions(options);
+        if (options.command == Command::NotifyTest)
+            return RunNotifyTest(options, output);
         BookRun run(options, output, stop);
         return run.Run();
     } catch (const UsageError& e) {

@@ -41,6 +41,11 @@ Exit codes:
   {"event":"stopped"}
   {"event":"log","line":".."}                        with --verbose
   {"event":"error","message":"..","exit":2}
+  {"event":"notify","channel":"邮件","target":"host → address","ok":false,"message":".."}
+                                                     a notification of the outcome ([Notify]), and notify-test
+
+notify-test sends a test notification to every channel of [Notify] and prints
+each result: exit 0 when all succeeded, 1 when one failed, 2 when none is set.
 )";
 
 void AddDoctor(CLI::App& command, BookOptions& o) {
@@ -102,6 +107,9 @@ void DefineCommandLine(CLI::App& app, BookOptions& o) {
         "the release time HH:MM[:SS] on the portal's clock (today, or tomorrow when past): a poll "
         "every 30 s until a minute before, then every 800 ms placed to reach the portal just after it");
     watch->callback([&o] { o.command = Command::Watch; });
+
+    app.add_subcommand("notify-test", "send a test notification to every channel of [Notify] in Config.ini")
+        ->callback([&o] { o.command = Command::NotifyTest; });
 }
 
 void CheckOptions(const BookOptions& o) {

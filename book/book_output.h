@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "net/notify_send.h"
 #include "workflow/auto_booking.h"
 #include "workflow/patients.h"
 #include "workflow/schedule_slot.h"
@@ -42,6 +43,10 @@ public:
     void Unanswered(std::string_view message);
     void Stopped();
     void Error(std::string_view message, int exitCode);
+    // notify-test: each channel's result on stdout.
+    void NotifyTested(const ChannelResult& result);
+    // A notification of a run: a failure on stderr, a success with --verbose.
+    void Notified(const ChannelResult& result);
 
 private:
     void Json(const std::string& line);
