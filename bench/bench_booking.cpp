@@ -358,10 +358,11 @@ private:
     std::vector<std::pair<portal::Doctor, portal::Slot>> pending_;
 };
 
-// The first answered Register of a release, or 0.
+// The first Register of a release that reached the booking (answered, or
+// its answer lost after the number was taken), or 0.
 long long RegisterOf(const std::vector<portal::RequestLogEntry>& log) {
     for (const auto& e : log)
-        if (e.path == "/Action/Register.ashx" && e.fault == "none")
+        if (e.path == "/Action/Register.ashx" && (e.fault == "none" || e.fault.rfind("register-", 0) == 0))
             return e.timeMs;
     return 0;
 }
