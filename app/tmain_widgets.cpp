@@ -281,7 +281,17 @@ void TMain::BuildWidgets() {
     lblStatus->setMinimumWidth(1); // a long status must not widen the window
     btnStopAuto = Button(QStringLiteral("停止自动预约"), "btnStopAuto", this);
     btnStopAuto->setVisible(false);
+    lblWait = Named(new QLabel(this), "lblWait");
+    lblWait->setAccessibleName(QStringLiteral("等待"));
+    lblWait->setTextFormat(Qt::PlainText);
+    lblWait->setVisible(false);
+    btnCancel = Button(QStringLiteral("取消"), "btnCancel", this);
+    btnCancel->setVisible(false);
+    tmrWait = Named(new QTimer(this), "tmrWait");
+    tmrWait->setInterval(250);
+    statusBar()->addWidget(lblWait);
     statusBar()->addWidget(lblStatus, 1);
+    statusBar()->addPermanentWidget(btnCancel);
     statusBar()->addPermanentWidget(btnStopAuto);
     statusBar()->setSizeGripEnabled(true);
     resize(kClientSize.width(), kClientSize.height() + statusBar()->sizeHint().height());

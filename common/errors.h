@@ -21,6 +21,7 @@ enum class FetchFailure {
     ErrorStatus, // an answer whose status the caller does not take
     Unreadable,  // an answer that could not be read (too large)
     Network,     // the host could not be found, or another network error
+    Cancelled,   // the user abandoned the wait (or stopped auto-booking) before an answer
 };
 
 // A portal request that gave up after its attempts; the text is one line.

@@ -4,7 +4,15 @@
 #include <cstdio>
 #include <curl/curl.h>
 #include <mutex>
+#include <set>
 #include <thread>
+
+#ifdef _WIN32
+#include <winsock2.h>
+#else
+#include <sys/socket.h>
+#include <unistd.h>
+#endif
 
 #include "common/errors.h"
 #include "common/gbk.h"
@@ -25,6 +33,29 @@ constexpr std::size_t kMaxBody = 512u * 1024u * 1024u;
 // Attempts that fail at once are still spaced a little, so that a refusing or
 // overloaded portal is not hammered in a tight loop.
 constexpr milliseconds kMinAttemptSpacing{10};
+constexpr const char* kCancelledMessage = "已取消等待。";
+
+[[noreturn]] void ThrowCancelled() {
+    throw FetchError(kCancelledMessage, FetchFailure::Cancelled);
+}
+
+void CloseSocket(curl_socket_t s) {
+#ifdef _WIN32
+    closesocket(s);
+#else
+    close(s);
+#endif
+}
+
+// Wakes a transfer blocked on this socket at once: libcurl then sees the
+// connection fail. The socket stays open until libcurl closes it.
+void Interrupt(curl_socket_t s) {
+#ifdef _WIN32
+    shutdown(s, SD_BOTH);
+#else
+    shutdown(s, SHUT_RDWR);
+#endif
+}
 
 struct EasyDeleter {
     void operator()(CURL* h) const { curl_easy_cleanup(h); }
@@ -194,6 +225,8 @@ std::string ReasonOf(const Attempt& a, SteadyClock::duration waited) {
         return "服务器返回错误 " + std::to_string(a.status);
     case FetchFailure::Unreadable:
         return "服务器的应答无法读取";
+    case FetchFailure::Cancelled:
+        return "已取消";
     case FetchFailure::Network:
         break;
     }
@@ -272,7 +305,66 @@ struct HttpClient::Impl {
     EasyHandle easy;
     FetchLimits limits[3] = {LimitsFor(FetchMode::Interactive), LimitsFor(FetchMode::Poll),
                              LimitsFor(FetchMode::Booking)};
+    // The client's open sockets, so that a cancel from another thread can
+    // interrupt the exchange under way; guarded by mutex, as is exchanging.
+    std::mutex mutex;
+    std::set<curl_socket_t> sockets;
+    bool exchanging = false;
 };
+
+namespace {
+
+curl_socket_t OpenSocket(void* user, curlsocktype, curl_sockaddr* address) {
+    auto* impl = static_cast<HttpClient::Impl*>(user);
+    const curl_socket_t s = socket(address->family, address->socktype, address->protocol);
+    if (s != CURL_SOCKET_BAD) {
+        const std::lock_guard lock(impl->mutex);
+        impl->sockets.insert(s);
+    }
+    return s;
+}
+
+int CloseSocketOf(void* user, curl_socket_t s) {
+    auto* impl = static_cast<HttpClient::Impl*>(user);
+    const std::lock_guard lock(impl->mutex);
+    impl->sockets.erase(s);
+    CloseSocket(s);
+    return 0;
+}
+
+// Between the socket's wake-ups: a cancel ends the transfer (the shutdown in
+// RequestCancel already woke it; this catches a transfer between two reads).
+int TransferInfo(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+    const auto* client = static_cast<const HttpClient*>(user);
+    return client->CancelRequested() && !client->RegistrationUnderWay() ? 1 : 0;
+}
+
+// A registration, once under way, is never cut off: it may take the number.
+bool IsRegistration(AnswerRule rule) {
+    return rule == AnswerRule::ResendIfNotReceived;
+}
+
+// Marks the registration under way from its first attempt to the fetch's end.
+class Shield {
+public:
+    explicit Shield(std::atomic<bool>& flag) : flag_(flag) {}
+    void Raise() {
+        flag_ = true;
+        raised_ = true;
+    }
+    ~Shield() {
+        if (raised_)
+            flag_ = false;
+    }
+    Shield(const Shield&) = delete;
+    Shield& operator=(const Shield&) = delete;
+
+private:
+    std::atomic<bool>& flag_;
+    bool raised_ = false;
+};
+
+} // namespace
 
 HttpClient::HttpClient() : impl_(std::make_unique<Impl>()) {
     GlobalInit();
@@ -296,9 +388,34 @@ HttpClient::HttpClient() : impl_(std::make_unique<Impl>()) {
     curl_easy_setopt(h, CURLOPT_USERAGENT, "Mozilla/5.0 (Windows NT 10.0; Win64; x64)");
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &WriteBody);
     curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, &ReadHeader);
+    curl_easy_setopt(h, CURLOPT_OPENSOCKETFUNCTION, &OpenSocket);
+    curl_easy_setopt(h, CURLOPT_OPENSOCKETDATA, impl_.get());
+    curl_easy_setopt(h, CURLOPT_CLOSESOCKETFUNCTION, &CloseSocketOf);
+    curl_easy_setopt(h, CURLOPT_CLOSESOCKETDATA, impl_.get());
+    curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, &TransferInfo);
+    curl_easy_setopt(h, CURLOPT_XFERINFODATA, this);
+    curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
 }
 
-HttpClient::~HttpClient() = default;
+HttpClient::~HttpClient() {
+    // The handle closes its sockets through CloseSocketOf, which needs impl_.
+    impl_->easy.reset();
+}
+
+bool HttpClient::RequestCancel() {
+    const std::lock_guard lock(impl_->mutex);
+    cancel_ = true;
+    if (shielded_)
+        return false;
+    if (impl_->exchanging)
+        for (const curl_socket_t s : impl_->sockets)
+            Interrupt(s);
+    return true;
+}
+
+void HttpClient::ClearCancel() {
+    cancel_ = false;
+}
 
 void HttpClient::SetLimits(FetchMode mode, const FetchLimits& limits) {
     impl_->limits[static_cast<int>(mode)] = limits;
@@ -326,6 +443,28 @@ FetchedPage Fetch(HttpClient& client, const PortalAddress& address, FetchMode mo
     curl_easy_setopt(h, CURLOPT_HEADERDATA, &date);
     curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(limits.connectTimeout.count()));
 
+    HttpClient::Impl& impl = client.impl();
+    // Checked before anything is sent: a cancelled wait sends nothing more.
+    // From the registration's first attempt on, a cancel waits for its outcome.
+    const auto beginExchange = [&] {
+        const std::lock_guard lock(impl.mutex);
+        if (client.CancelRequested() && !client.RegistrationUnderWay())
+            ThrowCancelled();
+        impl.exchanging = true;
+    };
+    const auto endExchange = [&] {
+        const std::lock_guard lock(impl.mutex);
+        impl.exchanging = false;
+    };
+    Shield shield(client.shielded_);
+    {
+        const std::lock_guard lock(impl.mutex);
+        if (client.CancelRequested())
+            ThrowCancelled();
+        if (IsRegistration(rule))
+            shield.Raise();
+    }
+
     Attempt last;
     for (int attempt = 0; attempt < std::max(1, limits.attempts); ++attempt) {
         const auto started = SteadyClock::now();
@@ -335,10 +474,14 @@ FetchedPage Fetch(HttpClient& client, const PortalAddress& address, FetchMode mo
         // Never let one attempt run past the whole budget; 0 would mean "no limit".
         const long timeout =
             static_cast<long>(std::max<std::int64_t>(1, std::min(limits.attemptTimeout, left).count()));
+        beginExchange();
         last = Exchange(h, body, date, timeout);
+        endExchange();
         const Verdict verdict = Judge(rule, last);
         if (verdict == Verdict::Take)
             return std::move(last.page);
+        if (client.CancelRequested() && !client.RegistrationUnderWay())
+            ThrowCancelled();
         if (verdict == Verdict::GiveUp)
             break;
         const auto spacing = started + kMinAttemptSpacing;

@@ -1,6 +1,7 @@
 #pragma once
 // The page fetcher: one libcurl easy handle for the whole run (xmlHttp),
 // with an in-memory cookie store, keep-alive and redirects.
+#include <atomic>
 #include <chrono>
 #include <memory>
 #include <optional>
@@ -79,12 +80,25 @@ public:
     void SetLogWindow(LogTarget* target) { logWindow_ = target; }
     LogTarget* LogWindow() const { return logWindow_; }
 
+    // ---- cancelling, from any thread ----
+    // The request under way ends at once with FetchFailure::Cancelled, and so
+    // does every later one until ClearCancel. A registration that has started
+    // is never cut off: it runs to its answer or time-out, and this gives false.
+    bool RequestCancel();
+    void ClearCancel();
+    bool CancelRequested() const { return cancel_.load(); }
+    // A registration is on its way: cancelling would not stop it.
+    bool RegistrationUnderWay() const { return shielded_.load(); }
+
     struct Impl;
     Impl& impl() { return *impl_; }
 
 private:
     std::unique_ptr<Impl> impl_;
     LogTarget* logWindow_ = nullptr;
+    std::atomic<bool> cancel_{false};
+    std::atomic<bool> shielded_{false};
+    friend FetchedPage Fetch(HttpClient&, const PortalAddress&, FetchMode, AnswerRule);
 };
 
 // Logs the address once, then attempts until an answer the rule takes arrives

@@ -77,6 +77,7 @@ bool MayHaveArrived(const FetchError& e) {
     case FetchFailure::Refused:
     case FetchFailure::Network:
     case FetchFailure::ErrorStatus:
+    case FetchFailure::Cancelled: // cancelled before it was sent
         return false;
     default:
         return true;
