@@ -235,9 +235,9 @@ public:
         if (setting.RandomFaults()) {
             // The setup's requests try on through dropped, empty and error answers;
             // polls stay one attempt, bookings keep their own retries.
-            FetchLimits interactive = window.xmlHttp->Limits(FetchMode::Interactive);
+            FetchLimits interactive = window.PortalHttp().Limits(FetchMode::Interactive);
             interactive.attempts = 40;
-            window.xmlHttp->SetLimits(FetchMode::Interactive, interactive);
+            window.PortalHttp().SetLimits(FetchMode::Interactive, interactive);
         }
         window.edtPasswd->setText(QString::fromStdString(portal_.DemoAccount().password));
         const bool signedIn = Until(
@@ -247,6 +247,7 @@ public:
                     window.btnLogin->click();
                 else
                     window.btnGetUser->click();
+                WaitUntil([&] { return !window.Waiting(); }, 60000);
             });
         if (!signedIn)
             throw std::runtime_error(setting.name + ": the sign-in never came through");
@@ -289,7 +290,11 @@ public:
         Choose(window.cbxDoctor, doctor.id);
         Release r;
         if (!Until(
-                20, [&] { return RowOf(window, slot.sn) >= 0; }, [&] { window.btnRefreshData->click(); }))
+                20, [&] { return RowOf(window, slot.sn) >= 0; },
+                [&] {
+                    window.btnRefreshData->click();
+                    WaitUntil([&] { return !window.Waiting(); }, 60000);
+                }))
             return r;
         window.lvLog->SelectRow(RowOf(window, slot.sn));
         window.rgpUser->SetItemIndex(int(i) % window.rgpUser->Count());
@@ -310,6 +315,7 @@ public:
         window.btnOrder->click(); // confirmed, auto-booking armed
         if (!window.order.TimerEnabled())
             return r;
+        WaitUntil([&] { return !releaseTimeGiven || window.order.Release(); }, 2000);
         if (releaseTimeGiven && !window.order.Release())
             throw std::runtime_error(setting_.name + ": the window did not take the release time " +
                                      window.edtReleaseTime->text().toStdString());
@@ -323,7 +329,7 @@ public:
 
         const auto ended = [&] { return !window.order.TimerEnabled(); };
         if (!WaitUntil(ended, int(budget.count()))) {
-            window.order.RequestStop();
+            window.btnStopAutoClick();
             if (!WaitUntil(ended, kStopBudgetMs))
                 throw std::runtime_error(setting_.name + ": auto-booking did not stop");
         }

@@ -307,6 +307,7 @@ void PortalWorker::Publish() {
     s.orderSlot = order_->OrderSlot();
     s.status = order_->Status();
     s.serverClock = order_->ServerClock();
+    s.release = order_->Release();
     s.command = commandDone_;
     emit StateChanged(s);
 }

@@ -25,6 +25,7 @@
 #include "workflow/patients.h"
 #include "workflow/portal_clock.h"
 #include "workflow/portal_session.h"
+#include "workflow/release_schedule.h"
 #include "workflow/schedule_slot.h"
 
 class QTimer;
@@ -40,6 +41,7 @@ struct OrderState {
     std::shared_ptr<const ScheduleSlot> orderSlot;
     AutoBookingStatus status;
     PortalClock serverClock;
+    std::optional<ReleaseSchedule> release;
     // The last order command the worker had taken when it published this.
     std::uint64_t command = 0;
 
@@ -49,6 +51,7 @@ struct OrderState {
     const std::shared_ptr<const ScheduleSlot>& OrderSlot() const { return orderSlot; }
     const AutoBookingStatus& Status() const { return status; }
     const PortalClock& ServerClock() const { return serverClock; }
+    const std::optional<ReleaseSchedule>& Release() const { return release; }
 };
 
 // A job the user waits for.

@@ -188,8 +188,12 @@ TEST_F(WindowTest, EnterInThePasswordDoesWhatClickingTheLoginButtonDoes) {
     QSignalSpy clicked(w->btnLogin, &QPushButton::clicked);
     QSignalSpy returned(w->edtPasswd, &QLineEdit::returnPressed);
 
+    // Each sign-in is refused at once; the button is back before the next key.
+    const auto signInOver = [&] { return QTest::qWaitFor([&] { return !w->Waiting(); }, 10000); };
     QTest::keyClick(w->edtPasswd, Qt::Key_Return);
+    ASSERT_TRUE(signInOver());
     QTest::keyClick(w->edtPasswd, Qt::Key_Enter, Qt::KeypadModifier);
+    ASSERT_TRUE(signInOver());
     EXPECT_EQ(clicked.count(), 2);
     EXPECT_EQ(returned.count(), 2); // the key still reaches the edit
 

@@ -138,7 +138,17 @@ protected:
         portal.reset();
     }
 
-    void Click(QPushButton* button) { QTest::mouseClick(button, Qt::LeftButton); }
+    // A click as the user makes it; a job it starts runs to its end (or to
+    // what the test does while it waits) before the test goes on.
+    void Click(QPushButton* button) {
+        QTest::mouseClick(button, Qt::LeftButton);
+        ASSERT_TRUE(QTest::qWaitFor([this] { return !window->Waiting(); }, kWaitMs));
+    }
+    // Everything posted to the worker so far has run, and the window has heard of it.
+    void Settle() {
+        QMetaObject::invokeMethod(window->worker, [] {}, Qt::BlockingQueuedConnection);
+        QCoreApplication::processEvents();
+    }
 
     void SignIn(const std::string& password) {
         window->edtPasswd->clear();
@@ -215,10 +225,10 @@ protected:
     // Interactive requests and bookings give up at once (a stopped portal refuses at once).
     void FailFast() {
         for (const FetchMode mode : {FetchMode::Interactive, FetchMode::Booking}) {
-            FetchLimits l = window->xmlHttp->Limits(mode);
+            FetchLimits l = window->PortalHttp().Limits(mode);
             l.attempts = 1;
             l.connectTimeout = l.attemptTimeout = l.totalBudget = std::chrono::milliseconds(1000);
-            window->xmlHttp->SetLimits(mode, l);
+            window->PortalHttp().SetLimits(mode, l);
         }
     }
     std::string SavedPassword() const {
@@ -528,12 +538,13 @@ TEST_F(WindowBooking, EachTickOfAnAutoBooking) {
 
     Arm();
     window->tmrOrderTimer(); // not yet released: nothing changes
+    Settle();
     EXPECT_EQ(Polls(sn), 1);
     EXPECT_TRUE(window->tmrOrder->isActive() && window->order.OrderBusy() && !window->order.StopRequested());
 
     Click(window->btnOrder); // Yes to the busy question: stop pending
     EXPECT_TRUE(window->order.StopRequested() && window->order.OrderBusy() && window->tmrOrder->isActive());
-    window->tmrOrderTimer(); // stops, without a poll
+    Settle(); // the stop acts at once, without a poll
     EXPECT_EQ(Polls(sn), 1);
     ASSERT_EQ(boxes.Count(kStopped), 1);
     EXPECT_FALSE(seen[kStopped].timer || seen[kStopped].busy || seen[kStopped].stop);
@@ -543,6 +554,7 @@ TEST_F(WindowBooking, EachTickOfAnAutoBooking) {
     portal->ReleaseAt(sn, std::chrono::system_clock::now());
     portal->ClearRequestLog();
     window->tmrOrderTimer(); // opens: the booking runs inside this very tick
+    Settle();
     ASSERT_EQ(boxes.Count(kBooked), 1) << ::testing::PrintToString(boxes.Texts());
     EXPECT_FALSE(seen[kBooked].timer || seen[kBooked].busy || seen[kBooked].stop);
     EXPECT_EQ(TailFromFirstPoll(sn),
@@ -656,10 +668,11 @@ TEST_F(WindowBooking, StopThroughTheBusyQuestion) {
     EXPECT_TRUE(window->order.StopRequested());
     const int atStop = Polls(sn);
     ASSERT_TRUE(WaitForHint(kStopped));
-    EXPECT_EQ(Polls(sn), atStop) << "the stopping tick sends nothing";
+    EXPECT_LE(Polls(sn), atStop + 1) << "the stop sends nothing (the poll under way at the click aside)";
     EXPECT_TRUE(Idle());
+    const int stopped = Polls(sn);
     QTest::qWait(3 * kTestTickMs);
-    EXPECT_EQ(Polls(sn), atStop);
+    EXPECT_EQ(Polls(sn), stopped);
 }
 
 TEST_F(WindowBooking, BookingThatEndsWhileTheBusyQuestionIsOpenLetsTheOrderGoOn) {
@@ -747,7 +760,7 @@ TEST_F(BusyAtReleaseBooking, BookedExactlyOnceThroughTheOverloadAndTheUserIsTold
     ASSERT_TRUE(WaitFor([&] { return Polls(sn) >= 1; }));
     const std::string patient = window->rgpUser->Caption(window->rgpUser->ItemIndex());
     EXPECT_TRUE(StartsWith(StatusLine(*window), "自动预约中：" + patient + " ")) << StatusLine(*window);
-    EXPECT_NE(StatusLine(*window).find(" · 已查询 "), std::string::npos) << StatusLine(*window);
+    EXPECT_NE(StatusLine(*window).find("已查询 "), std::string::npos) << StatusLine(*window);
     EXPECT_NE(StatusLine(*window).find(" · 已等待 00:00:"), std::string::npos) << StatusLine(*window);
     EXPECT_TRUE(window->btnStopAuto->isVisible());
     Render(*window, "armed");
@@ -798,7 +811,7 @@ TEST_F(WindowBooking, ASessionForgottenWhileArmedIsSignedInAgainAndBooked) {
     EXPECT_EQ(Requests("/Action/CardLogin.ashx").size(), 2u);
 }
 
-TEST_F(WindowBooking, TheStopButtonStopsAtTheNextTick) {
+TEST_F(WindowBooking, TheStopButtonStopsAtOnce) {
     const int sn = ListSlotIn(state::kNotReleased);
     portal->ReleaseAfterPolls(sn, 1000000);
     EXPECT_FALSE(window->btnStopAuto->isVisible());
@@ -812,7 +825,7 @@ TEST_F(WindowBooking, TheStopButtonStopsAtTheNextTick) {
     EXPECT_FALSE(window->btnStopAuto->isEnabled());
     const int atStop = Polls(sn);
     ASSERT_TRUE(WaitForHint(kStopped));
-    EXPECT_EQ(Polls(sn), atStop);
+    EXPECT_LE(Polls(sn), atStop + 1) << "the stop sends nothing (the poll under way at the click aside)";
     EXPECT_TRUE(Idle());
     EXPECT_EQ(StatusLine(*window), "已停止自动预约");
     EXPECT_FALSE(window->btnStopAuto->isVisible());
@@ -851,7 +864,7 @@ TEST_F(ClockAheadBooking, WithAReleaseTimeTheOpeningPollLandsJustAfterIt) {
     Arm();
     ASSERT_TRUE(WaitFor([&] { return StatusLine(*window).find("服务器时间 +1.") != std::string::npos; }))
         << StatusLine(*window);
-    EXPECT_NE(StatusLine(*window).find(" · 距放号 00:00:"), std::string::npos) << StatusLine(*window);
+    EXPECT_NE(StatusLine(*window).find("距放号 00:00:"), std::string::npos) << StatusLine(*window);
     Render(*window, "release-time");
 
     ASSERT_TRUE(QTest::qWaitFor([&] { return boxes.Count(kBooked) > 0; }, 30000))
@@ -885,9 +898,9 @@ protected:
 
 TEST_F(OverloadedPortalBooking, PollingGoesOnThroughDroppedAndEmptyAnswers) {
     // The interactive requests try long enough to get through; each poll stays one attempt.
-    FetchLimits interactive = window->xmlHttp->Limits(FetchMode::Interactive);
+    FetchLimits interactive = window->PortalHttp().Limits(FetchMode::Interactive);
     interactive.attempts = 40;
-    window->xmlHttp->SetLimits(FetchMode::Interactive, interactive);
+    window->PortalHttp().SetLimits(FetchMode::Interactive, interactive);
 
     const int sn = ListSlotIn(state::kNotReleased);
     portal->ReleaseAfterPolls(sn, 4);
