@@ -404,9 +404,9 @@ HttpClient::~HttpClient() {
 
 bool HttpClient::RequestCancel() {
     const std::lock_guard lock(impl_->mutex);
-    cancel_ = true;
     if (shielded_)
         return false;
+    cancel_ = true;
     if (impl_->exchanging)
         for (const curl_socket_t s : impl_->sockets)
             Interrupt(s);

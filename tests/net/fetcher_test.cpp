@@ -295,6 +295,57 @@ TEST_F(FetcherTest, StalledAttemptsShareTheTotalBudget) {
     EXPECT_LE(hits_, 3);
 }
 
+// A cancel from another thread while the request waits for its answer.
+void CancelWhenArrived(HttpClient& client, const std::atomic<int>& hits, std::atomic<bool>& cut) {
+    while (hits == 0)
+        std::this_thread::sleep_for(5ms);
+    std::this_thread::sleep_for(50ms);
+    cut = client.RequestCancel();
+}
+
+TEST_F(FetcherTest, ACancelCutsTheWaitAndEveryLaterRequestUntilCleared) {
+    client_->SetLimits(FetchMode::Interactive, {1000ms, 8000ms, 3, 8000ms});
+    std::atomic<bool> cut{false};
+    std::thread canceller(CancelWhenArrived, std::ref(*client_), std::cref(hits_), std::ref(cut));
+    const auto start = Clock::now();
+    try {
+        FetchPage(*client_, Url("/stall"));
+        ADD_FAILURE() << "no error";
+    } catch (const FetchError& e) {
+        EXPECT_EQ(e.Failure(), FetchFailure::Cancelled) << e.what();
+    }
+    canceller.join();
+    EXPECT_TRUE(cut);
+    EXPECT_LT(Clock::now() - start, 4000ms) << "not the attempt's time-out";
+    EXPECT_EQ(hits_, 1) << "no attempt after the cancel";
+
+    // Still cancelled: nothing is sent, whatever the rule.
+    for (const AnswerRule rule : {AnswerRule::AnyAnswer, AnswerRule::ResendIfNotReceived}) {
+        EXPECT_THROW(Fetch(*client_, {Url("/login"), Url("/login")}, FetchMode::Interactive, rule), FetchError);
+    }
+    EXPECT_EQ(hits_, 1);
+
+    client_->ClearCancel();
+    EXPECT_EQ(FetchPage(*client_, Url("/login")), "welcome");
+}
+
+TEST_F(FetcherTest, ARegistrationUnderWayRunsToItsOutcome) {
+    client_->SetLimits(FetchMode::Booking, {1000ms, 800ms, 1, 800ms});
+    std::atomic<bool> cut{true};
+    std::thread canceller(CancelWhenArrived, std::ref(*client_), std::cref(hits_), std::ref(cut));
+    try {
+        Fetch(*client_, {Url("/stall"), Url("/stall")}, FetchMode::Booking, AnswerRule::ResendIfNotReceived);
+        ADD_FAILURE() << "no error";
+    } catch (const FetchError& e) {
+        EXPECT_EQ(e.Failure(), FetchFailure::TimedOut) << e.what();
+    }
+    canceller.join();
+    EXPECT_FALSE(cut) << "the cancel was refused: the registration had been sent";
+    EXPECT_FALSE(client_->CancelRequested());
+    EXPECT_FALSE(client_->RegistrationUnderWay());
+    EXPECT_EQ(hits_, 1);
+}
+
 #ifndef _WIN32
 // A port that is bound but not listening: every connection is refused.
 class RefusingPort {

@@ -14,7 +14,9 @@
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QCoreApplication>
 #include <QTimer>
+#include <set>
 #include <algorithm>
 #include <chrono>
 #include <ctime>
@@ -25,6 +27,12 @@
 #include <string>
 #include <vector>
 
+#ifndef _WIN32
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#endif
+
 #include "app/application.h"
 #include "app/attention.h"
 #include "app/combo_sink.h"
@@ -32,6 +40,7 @@
 #include "app/radio_group.h"
 #include "app/schedule_list.h"
 #include "app/tmain.h"
+#include "workflow/portal_worker.h"
 #include "catalogue/crawler.h"
 #include "catalogue/schema.h"
 #include "common/errors.h"
@@ -122,9 +131,15 @@ protected:
         portal->Start();
         ASSERT_TRUE(dir.isValid());
         ASSERT_TRUE(QFile::copy(CrawledCatalogue(), dir.filePath(QStringLiteral("cat.db"))));
+        OpenWindowOn(portal->BaseUrl(), portal->ScriptUrl());
+    }
+
+    // A new window whose portal is at these addresses.
+    void OpenWindowOn(const std::string& base, const std::string& script) {
+        window.reset();
         std::ofstream ini(dir.filePath(QStringLiteral("Config.ini")).toStdString());
         ini << "[Data]\nConnect=Provider=SQLite;Data Source=cat.db\nCardNo=" << account().cardNumber
-            << "\nPortalUrl=" << portal->BaseUrl() << "\nScriptUrl=" << portal->ScriptUrl() << "\n";
+            << "\nPortalUrl=" << base << "\nScriptUrl=" << script << "\n";
         ini.close();
         window = std::make_unique<TMain>(dir.path());
         window->tmrOrder->setInterval(kTestTickMs);
@@ -164,14 +179,18 @@ protected:
         emit box->activated(index);
     }
 
-    // The cascade down to the doctor, then "1、刷新预约状态".
-    void ShowSchedule(const portal::Doctor& doctor) {
+    // The cascade down to the doctor.
+    void ChooseDoctor(const portal::Doctor& doctor) {
         const portal::Hospital* hospital = portal->GetCatalogue().FindHospital(doctor.hospitalId);
         ASSERT_NE(hospital, nullptr);
         Choose(window->cbxArea, hospital->cityId);
         Choose(window->cbxHospital, doctor.hospitalId);
         Choose(window->cbxClass, doctor.departmentId);
         Choose(window->cbxDoctor, doctor.id);
+    }
+    // The cascade, then "1、刷新预约状态".
+    void ShowSchedule(const portal::Doctor& doctor) {
+        ChooseDoctor(doctor);
         Click(window->btnRefreshData);
     }
 
@@ -921,6 +940,192 @@ TEST_F(OverloadedPortalBooking, PollingGoesOnThroughDroppedAndEmptyAnswers) {
     EXPECT_GT(faultedPolls, 0);
     ASSERT_EQ(portal->Bookings().size(), 1u);
     EXPECT_EQ(portal->Bookings()[0].sn, sn);
+}
+
+// A 10 ms timer on the window's thread: it fires only while the window's
+// event loop runs.
+class Heartbeat {
+public:
+    Heartbeat() {
+        timer_.setInterval(10);
+        QObject::connect(&timer_, &QTimer::timeout, [this] { ++beats; });
+        timer_.start();
+    }
+    int beats = 0;
+
+private:
+    QTimer timer_;
+};
+
+#ifndef _WIN32
+// A portal that takes every connection and never answers: the kernel
+// completes the handshakes of a listening socket nobody reads.
+class SilentPortal {
+public:
+    SilentPortal() : fd_(socket(AF_INET, SOCK_STREAM, 0)) {
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof addr;
+        if (bind(fd_, reinterpret_cast<sockaddr*>(&addr), len) == 0 && listen(fd_, 64) == 0 &&
+            getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len) == 0)
+            port_ = ntohs(addr.sin_port);
+    }
+    ~SilentPortal() { close(fd_); }
+    SilentPortal(const SilentPortal&) = delete;
+    SilentPortal& operator=(const SilentPortal&) = delete;
+    std::string Url() const { return "http://127.0.0.1:" + std::to_string(port_); }
+    int port() const { return port_; }
+
+private:
+    int fd_;
+    int port_ = 0;
+};
+
+// Sign-in, patients, schedule and "2、立刻预约" against a portal that never
+// answers: the window keeps running, the conflicting buttons wait, and 取消
+// ends the wait at once, as a failure told in the log and not in a box.
+TEST_F(WindowBooking, EveryWaitOnAPortalThatNeverAnswersEndsWithCancel) {
+    SilentPortal silent;
+    ASSERT_GT(silent.port(), 0);
+    const auto open = portal->FindSlot(state::kOpen);
+    ASSERT_TRUE(open);
+    OpenWindowOn(silent.Url(), silent.Url());
+    // Without 取消 none of these waits could end within the test's patience.
+    for (const FetchMode mode : {FetchMode::Interactive, FetchMode::Booking}) {
+        FetchLimits l = window->PortalHttp().Limits(mode);
+        l.attemptTimeout = l.totalBudget = std::chrono::minutes(2);
+        window->PortalHttp().SetLimits(mode, l);
+    }
+    std::vector<JobOutcome> outcomes;
+    QObject::connect(window->worker, &PortalWorker::JobDone, window.get(),
+                     [&](const JobOutcome& o) { outcomes.push_back(o); });
+    QPushButton* const conflicting[] = {window->btnLogin, window->btnGetUser, window->btnRefreshData,
+                                        window->btnOrder};
+
+    const auto press = [](QPushButton* b) { QTest::mouseClick(b, Qt::LeftButton); };
+    const struct Case {
+        const char* what;
+        std::function<void()> start;
+        QString waitText;
+        std::string logLine;
+    } cases[] = {
+        {"sign-in",
+         [&] {
+             QTest::keyClicks(window->edtPasswd, QString::fromStdString(account().password));
+             press(window->btnLogin);
+         },
+         QStringLiteral("正在登录…"), "已取消：登录"},
+        {"patients",
+         [&] {
+             window->loginCardNo = account().cardNumber; // as a sign-in that came through leaves it
+             press(window->btnGetUser);
+         },
+         QStringLiteral("正在获取就诊人…"), "已取消：获取就诊人"},
+        {"schedule",
+         [&] {
+             ChooseDoctor(open->doctor);
+             press(window->btnRefreshData);
+         },
+         QStringLiteral("正在刷新预约状态…"), "已取消：刷新预约状态"},
+        {"book now",
+         [&] {
+             window->rgpUser->AddItem("张晓燕", account().patients[0].clinicNumber);
+             window->rgpUser->SetItemIndex(0);
+             ScheduleSlot slot;
+             slot.sn = open->slot.sn;
+             slot.date = open->slot.date;
+             slot.state = state::kOpen;
+             window->lvLog->AddRow(std::make_shared<const ScheduleSlot>(slot), ScheduleRowCells(slot));
+             window->lvLog->SelectRow(0);
+             press(window->btnOrder); // Yes to the question
+         },
+         QStringLiteral("正在预约…"), "已取消：预约"},
+    };
+    Heartbeat heartbeat;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        outcomes.clear();
+        c.start();
+        ASSERT_TRUE(window->Waiting());
+        const std::size_t boxesAtStart = boxes.shown.size();
+        const int beatsAtStart = heartbeat.beats;
+        QTest::qWait(1500);
+        EXPECT_GT(heartbeat.beats, beatsAtStart + 10) << "the window's event loop runs while it waits";
+        EXPECT_EQ(window->lblWait->text(), c.waitText + QStringLiteral(" 1 秒"));
+        EXPECT_TRUE(window->lblWait->isVisible());
+        for (QPushButton* b : conflicting)
+            EXPECT_FALSE(b->isEnabled()) << b->objectName().toStdString();
+        ASSERT_TRUE(window->btnCancel->isVisible());
+
+        QTest::mouseClick(window->btnCancel, Qt::LeftButton);
+        EXPECT_FALSE(window->Waiting());
+        for (QPushButton* b : conflicting)
+            EXPECT_TRUE(b->isEnabled()) << b->objectName().toStdString();
+        EXPECT_FALSE(window->btnCancel->isVisible());
+        EXPECT_FALSE(window->lblWait->isVisible());
+        const std::string log = Log();
+        EXPECT_EQ(log.substr(log.rfind('\n') + 1), c.logLine);
+
+        // The request under way was cut off: the worker is free again long
+        // before any time-out, and nothing of the abandoned job is shown.
+        ASSERT_TRUE(WaitFor([&] { return !outcomes.empty(); })) << "the worker is still waiting";
+        EXPECT_TRUE(outcomes[0].cancelled);
+        QCoreApplication::processEvents();
+        EXPECT_EQ(boxes.shown.size(), boxesAtStart) << ::testing::PrintToString(boxes.Texts());
+    }
+    EXPECT_TRUE(window->lvLog->RowCount() == 1 && window->rgpUser->Count() == 1) << "nothing replaced";
+    EXPECT_TRUE(Idle());
+    EXPECT_FALSE(boxes.AnyError());
+}
+#endif
+
+// Release day with 200 "Server Too Busy" number lists: the polls run on the
+// worker, the status moves on with each of them, and "停止自动预约" ends
+// auto-booking at once, before any registration.
+class LongRushAtReleaseBooking : public WindowBooking {
+protected:
+    PortalOptions PortalOptionsOfTest() const override {
+        PortalOptions o = Options();
+        o.busyAfterRelease = 200;
+        return o;
+    }
+};
+
+TEST_F(LongRushAtReleaseBooking, StopDuringTheRushEndsAutoBookingBeforeAnyRegistration) {
+    const int sn = ListSlotIn(state::kNotReleased);
+    portal->ReleaseAfterPolls(sn, 1);
+    Heartbeat heartbeat;
+    Arm();
+    const auto busyAnswers = [this] {
+        int busy = 0;
+        for (const auto& e : Requests("/Action/NumberWater.ashx"))
+            busy += e.fault == "busy";
+        return busy;
+    };
+    ASSERT_TRUE(WaitFor([&] { return busyAnswers() >= 3; }));
+    const int beatsInRush = heartbeat.beats;
+    std::set<std::string> shown;
+    ASSERT_TRUE(WaitFor([&] {
+        shown.insert(StatusLine(*window));
+        return shown.size() >= 3;
+    })) << "the status stood still during the rush";
+    EXPECT_NE(StatusLine(*window).find("服务器繁忙，继续查询"), std::string::npos) << StatusLine(*window);
+    EXPECT_GT(heartbeat.beats, beatsInRush + 5) << "the window's event loop runs during the rush";
+    ASSERT_TRUE(window->btnStopAuto->isVisible());
+    ASSERT_TRUE(window->btnStopAuto->isEnabled());
+    Render(*window, "rush");
+
+    Click(window->btnStopAuto);
+    ASSERT_TRUE(WaitForHint(kStopped)) << ::testing::PrintToString(boxes.Texts());
+    EXPECT_TRUE(Requests("/Action/RegCheck.ashx").empty());
+    EXPECT_TRUE(Requests("/Action/Register.ashx").empty());
+    EXPECT_TRUE(portal->Bookings().empty());
+    EXPECT_LT(busyAnswers(), 200) << "the stop came during the rush";
+    EXPECT_TRUE(Idle());
+    EXPECT_EQ(StatusLine(*window), "已停止自动预约");
+    EXPECT_TRUE(attention.empty());
+    EXPECT_FALSE(boxes.AnyError());
 }
 
 } // namespace
