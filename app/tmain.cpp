@@ -20,6 +20,7 @@
 #include "app/help_text.h"
 #include "app/radio_group.h"
 #include "app/schedule_list.h"
+#include "catalogue/crawl_worker.h"
 #include "catalogue/schema.h"
 #include "common/errors.h"
 #include "common/profile.h"
@@ -44,8 +45,12 @@ TMain::TMain(const QString& settingsDir, QWidget* parent)
 TMain::~TMain() {
     if (worker)
         worker->Shutdown(); // a hung request is cut off; a registration runs to its end
+    if (crawler)
+        crawler->Shutdown(); // a crawl under way rolls back
     portalThread_.quit();
+    crawlThread_.quit();
     portalThread_.wait();
+    crawlThread_.wait();
 }
 
 void TMain::FormCreate() {
@@ -63,18 +68,18 @@ void TMain::FormCreate() {
     mmoHelp->setPlainText(HelpLines(portal.HomeAddress()).join(QLatin1Char('\n')));
 
     // 6
-    xmlHttp = std::make_unique<HttpClient>();
-    xmlHttp->SetLogWindow(this);
     StartWorker();
 
     // 7-8: relative SQLite paths are taken from the folder of Config.ini
     ADOC.SetOnOpened(&catalogue::ApplySchemaIfEmpty);
+    const std::string connectionString = ReadConnect(profile);
     try {
-        ADOC.SetConnectionString(ReadConnect(profile), settingsDir_.toStdString());
+        ADOC.SetConnectionString(connectionString, settingsDir_.toStdString());
         ADOC.Open();
     } catch (const std::exception&) {
         throw QuiloraError("连接数据库失败！");
     }
+    StartCrawler(connectionString);
 
     // 9-10
     db::OpenQuery(qryTmp, "Select * From TUserTypeArea");
@@ -112,6 +117,7 @@ void TMain::ConnectHandlers() {
     // while auto-booking does and fires into nothing.
     connect(btnStopAuto, &QPushButton::clicked, this, Guarded(this, &TMain::btnStopAutoClick));
     connect(btnCancel, &QPushButton::clicked, this, Guarded(this, &TMain::btnCancelClick));
+    connect(btnStopCrawl, &QPushButton::clicked, this, Guarded(this, &TMain::btnStopCrawlClick));
     connect(tmrWait, &QTimer::timeout, this, [this] { ShowWait(); });
     connect(rgpUser, &RadioGroup::Changed, this, [this] { PushPatient(); });
 
@@ -165,13 +171,6 @@ bool TMain::eventFilter(QObject* watched, QEvent* event) {
             btnLogin->click(); // the key itself goes on to the edit
     }
     return QMainWindow::eventFilter(watched, event);
-}
-
-HttpClient& TMain::Http() {
-    // A start-up that failed before creating the HTTP client left none.
-    if (!xmlHttp)
-        throw QuiloraError("网络组件初始化失败。");
-    return *xmlHttp;
 }
 
 PortalWorker& TMain::Worker() {

@@ -30,8 +30,12 @@ class QLineEdit;
 class QPushButton;
 class QPlainTextEdit;
 class QTimer;
+class QProgressBar;
 
 namespace quilora {
+namespace catalogue {
+class CrawlWorker;
+}
 
 class RadioGroup;
 class ScheduleList;
@@ -91,17 +95,19 @@ public:
     QLabel* lblWait = nullptr;          // "正在登录… 3 秒" while a job the user started waits
     QPushButton* btnCancel = nullptr;   // "取消": abandons that wait
     QTimer* tmrWait = nullptr;          // counts the seconds waited
+    QProgressBar* crawlProgress = nullptr; // a crawl's pages
+    QPushButton* btnStopCrawl = nullptr;   // "停止": ends a crawl, its table keeps its rows
 
     // ---- non-visual components ----
     db::Connection ADOC;
     db::Query qryTmp{ADOC};
     db::Query qryLoc{ADOC};
     db::Command cmd{ADOC};
-    // The crawler's client (the maintenance page), on the window's thread.
-    std::unique_ptr<HttpClient> xmlHttp;
-    // xmlHttp, or an error when a failed start-up left none.
-    HttpClient& Http();
     PortalHosts portal;
+    // The crawler of the maintenance page, on crawlThread; deleted there when
+    // that ends; null when start-up failed first.
+    catalogue::CrawlWorker* crawler = nullptr;
+    catalogue::CrawlWorker& Crawler();
     // The portal session, the auto-booking engine and its ticks, on portalThread.
     // Deleted on its own thread when that ends; null when start-up failed first.
     PortalWorker* worker = nullptr;
@@ -116,6 +122,8 @@ public:
     std::string loginCardNo;
     // A job the user started is under way (its controls are disabled).
     bool Waiting() const { return waitJob_ != 0; }
+    // A crawl of the maintenance page is under way.
+    bool Crawling() const { return crawling_; }
 
     // ---- app/: start-up, settings, small handlers ----
     void FormCreate();
@@ -135,6 +143,7 @@ public:
     void btnKeshiClick();
     void btnGetDoctorClick();
     void btnTestClick();
+    void btnStopCrawlClick();
 
     // ---- workflow/: sign-in, patients, schedule, booking, order ----
     void btnLoginClick();
@@ -157,6 +166,10 @@ private:
     void BuildWidgets();
     void ConnectHandlers();
     void StartWorker();
+    void StartCrawler(const std::string& connectionString);
+    void Crawl(int kind);
+    void ShowCrawl(int kind, qulonglong done, qulonglong total, qulonglong rows);
+    void CrawlFinished(int kind, bool stopped, const QString& error);
 
     // ---- the worker's answers ----
     void WorkerState(const OrderState& state);
@@ -181,6 +194,8 @@ private:
     void ShowWait();
 
     QThread portalThread_;
+    QThread crawlThread_;
+    bool crawling_ = false;
     std::uint64_t commandSent_ = 0; // the last order command sent to the worker
     std::uint64_t waitJob_ = 0;     // the job waited for; 0: none
     JobKind waitKind_ = JobKind::SignIn;

@@ -10,6 +10,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
+#include <QProgressBar>
 #include <QStatusBar>
 #include <QTabBar>
 #include <QTabWidget>
@@ -291,6 +292,13 @@ void TMain::BuildWidgets() {
     tmrWait->setInterval(250);
     statusBar()->addWidget(lblWait);
     statusBar()->addWidget(lblStatus, 1);
+    crawlProgress = Named(new QProgressBar(this), "crawlProgress");
+    crawlProgress->setMaximumWidth(240);
+    crawlProgress->setVisible(false);
+    btnStopCrawl = Button(QStringLiteral("停止"), "btnStopCrawl", this);
+    btnStopCrawl->setVisible(false);
+    statusBar()->addPermanentWidget(crawlProgress);
+    statusBar()->addPermanentWidget(btnStopCrawl);
     statusBar()->addPermanentWidget(btnCancel);
     statusBar()->addPermanentWidget(btnStopAuto);
     statusBar()->setSizeGripEnabled(true);

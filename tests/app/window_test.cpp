@@ -52,8 +52,8 @@ TEST_F(WindowTest, StartsOnTheSignInPageWithListsFilledAndTheMaintenanceTabHidde
     EXPECT_EQ(w->pcl->currentWidget(), w->tstLogin);
     EXPECT_FALSE(w->pcl->isTabVisible(2));
     EXPECT_EQ(w->pcl->widget(2), w->tstOrder);
-    ASSERT_NE(w->xmlHttp, nullptr);
-    EXPECT_EQ(w->xmlHttp->LogWindow(), w.get());
+    ASSERT_NE(w->worker, nullptr);
+    ASSERT_NE(w->crawler, nullptr);
     EXPECT_FALSE(w->order.OrderBusy());
     EXPECT_FALSE(w->tmrOrder->isActive());
     EXPECT_EQ(w->tmrOrder->interval(), 800);
@@ -95,7 +95,7 @@ TEST_F(WindowTest, UnreachableDatabaseGivesOneBoxAndAWindowWithEmptyLists) {
         EXPECT_EQ(w->windowTitle(), QStringLiteral("Brenvik Quilora自动预约系统 - VER 2.2"));
         EXPECT_EQ(w->pcl->currentIndex(), 0);
         EXPECT_EQ(w->edtUserID->text(), QStringLiteral("42"));
-        EXPECT_NE(w->xmlHttp, nullptr);
+        EXPECT_NE(w->worker, nullptr);
         EXPECT_EQ(w->cbxUserTypeArea->count(), 0);
         EXPECT_EQ(w->cbxUserTypeCard->count(), 0);
         EXPECT_EQ(w->cbxArea->count(), 0);
@@ -234,7 +234,6 @@ TEST_F(WindowTest, EachLoggedAddressBecomesOneNewLastLineOfTheLog) {
     CreateCatalogue();
     WriteConfig(kSqlite);
     auto w = Start();
-    ASSERT_EQ(w->xmlHttp->LogWindow(), w.get());
     w->LogUrl("http://127.0.0.1/first");
     w->LogUrl("http://127.0.0.1/Doctor.aspx?id=1&doctid=2&d=3");
 
