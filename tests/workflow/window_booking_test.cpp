@@ -1128,5 +1128,35 @@ TEST_F(LongRushAtReleaseBooking, StopDuringTheRushEndsAutoBookingBeforeAnyRegist
     EXPECT_FALSE(boxes.AnyError());
 }
 
+// Every answer a little late: a crawl of the maintenance page takes a while.
+class SlowPortalBooking : public WindowBooking {
+protected:
+    PortalOptions PortalOptionsOfTest() const override {
+        PortalOptions o = Options();
+        o.faults.latencyMs = 5;
+        return o;
+    }
+};
+
+TEST_F(SlowPortalBooking, AnArmedSlotIsPolledWhileACrawlRuns) {
+    const int sn = ListSlotIn(state::kNotReleased);
+    portal->ReleaseAfterPolls(sn, 1000000);
+    Arm();
+    ASSERT_TRUE(WaitFor([&] { return Polls(sn) >= 1; }));
+
+    window->btnGetDoctor->click(); // one page per department
+    ASSERT_TRUE(window->Crawling());
+    const int atStart = Polls(sn);
+    ASSERT_TRUE(WaitFor([&] { return Polls(sn) >= atStart + 3 || !window->Crawling(); }));
+    EXPECT_TRUE(window->Crawling()) << "the crawl ended before three more polls";
+    ASSERT_TRUE(WaitFor([&] { return !window->Crawling(); }));
+    EXPECT_FALSE(boxes.AnyError()) << ::testing::PrintToString(boxes.Texts());
+    EXPECT_TRUE(window->tmrOrder->isActive()) << "still armed";
+
+    Click(window->btnStopAuto);
+    ASSERT_TRUE(WaitForHint(kStopped));
+    EXPECT_TRUE(Idle());
+}
+
 } // namespace
 } // namespace quilora
