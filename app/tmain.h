@@ -202,6 +202,7 @@ private:
     std::chrono::steady_clock::time_point waitStart_{};
     bool registrationSent_ = false;
     std::chrono::steady_clock::time_point bookingSince_{};
+    std::chrono::steady_clock::time_point publishedAt_{}; // when order came from the worker
     bool autoBooking_ = false; // the booking under way was started by auto-booking
     std::string signingInAs_; // the card number of the sign-in under way
     QString settingsDir_;

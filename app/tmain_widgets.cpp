@@ -280,6 +280,9 @@ void TMain::BuildWidgets() {
     lblStatus->setAccessibleName(QStringLiteral("自动预约状态"));
     lblStatus->setTextFormat(Qt::PlainText);
     lblStatus->setMinimumWidth(1); // a long status must not widen the window
+    // Two lines, so that the counts and the countdown stay in sight at the
+    // window's width; the bar keeps that height, so nothing jumps.
+    lblStatus->setMinimumHeight(2 * lblStatus->fontMetrics().lineSpacing());
     btnStopAuto = Button(QStringLiteral("停止自动预约"), "btnStopAuto", this);
     btnStopAuto->setVisible(false);
     lblWait = Named(new QLabel(this), "lblWait");

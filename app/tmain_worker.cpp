@@ -87,10 +87,11 @@ void TMain::ShowWait() {
         lblWait->setText(QStringLiteral("%1 %2 秒").arg(what).arg(SecondsSince(waitStart_)));
         lblWait->setAccessibleName(lblWait->text());
     }
-    const bool booking = order.status.phase == Phase::Booking;
-    if (booking)
-        ShowOrderState(); // the seconds the booking has taken
-    if (waitJob_ == 0 && !booking)
+    // The seconds the booking has taken, the time armed and the countdown move on between polls.
+    const bool moving = order.status.phase == Phase::Booking || order.timerEnabled;
+    if (moving)
+        ShowOrderState();
+    if (waitJob_ == 0 && !moving)
         tmrWait->stop();
 }
 
@@ -144,11 +145,11 @@ void TMain::WorkerState(const OrderState& state) {
     // already shows; the worker publishes again once it has taken it.
     if (state.command < commandSent_)
         return;
-    if (state.status.phase == Phase::Booking && order.status.phase != Phase::Booking) {
+    if (state.status.phase == Phase::Booking && order.status.phase != Phase::Booking)
         bookingSince_ = std::chrono::steady_clock::now();
-        if (!tmrWait->isActive())
-            tmrWait->start();
-    }
+    if ((state.status.phase == Phase::Booking || state.timerEnabled) && !tmrWait->isActive())
+        tmrWait->start();
+    publishedAt_ = std::chrono::steady_clock::now();
     if (state.timerEnabled)
         autoBooking_ = true;
     else if (state.status.phase != Phase::Booking)
@@ -158,7 +159,11 @@ void TMain::WorkerState(const OrderState& state) {
 }
 
 void TMain::ShowOrderState() {
-    std::string text = StatusText(order.status, AutoBooking::Clock::now());
+    AutoBookingStatus status = order.status;
+    if (status.untilRelease) // as published, less the time since
+        *status.untilRelease -= std::chrono::duration_cast<std::chrono::system_clock::duration>(
+            std::chrono::steady_clock::now() - publishedAt_);
+    std::string text = StatusText(status, AutoBooking::Clock::now());
     if (order.status.phase == Phase::Booking)
         text += " · 已等待 " + std::to_string(SecondsSince(bookingSince_)) + " 秒";
     const QString whole = QString::fromStdString(text);
