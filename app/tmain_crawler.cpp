@@ -56,7 +56,8 @@ void TMain::StartCrawler(const std::string& connectionString) {
     owned->moveToThread(&crawlThread_);
     crawler = owned.release(); // from here on deleted on its thread, when that ends
     connect(&crawlThread_, &QThread::finished, crawler, &QObject::deleteLater);
-    connect(crawler, &catalogue::CrawlWorker::LogLine, this, [this](const QString& line) { mmo->appendPlainText(line); });
+    connect(crawler, &catalogue::CrawlWorker::LogLines, this,
+            [this](const QStringList& lines) { mmo->appendPlainText(lines.join(QLatin1Char('\n'))); });
     connect(crawler, &catalogue::CrawlWorker::Started, this, [this](int kind, qulonglong pages) {
         crawlProgress->setRange(0, static_cast<int>(pages));
         ShowCrawl(kind, 0, pages, 0);

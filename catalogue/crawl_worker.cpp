@@ -41,15 +41,28 @@ private:
 
 } // namespace
 
+// The address lines go out in batches: a national crawl reads 63,000 pages,
+// and a signal per line would keep the window's thread busy appending them.
 class CrawlWorker::Relay : public LogTarget {
 public:
     explicit Relay(CrawlWorker& w) : w_(w) {}
     void LogUrl(std::string_view line) override {
-        emit w_.LogLine(QString::fromUtf8(line.data(), static_cast<qsizetype>(line.size())));
+        pending_.push_back(QString::fromUtf8(line.data(), static_cast<qsizetype>(line.size())));
+        if (std::chrono::steady_clock::now() - lastFlush_ >= std::chrono::milliseconds(50))
+            Flush();
+    }
+    void Flush() {
+        lastFlush_ = std::chrono::steady_clock::now();
+        if (pending_.isEmpty())
+            return;
+        emit w_.LogLines(pending_);
+        pending_.clear();
     }
 
 private:
     CrawlWorker& w_;
+    QStringList pending_;
+    std::chrono::steady_clock::time_point lastFlush_{};
 };
 
 CrawlWorker::CrawlWorker(PortalHosts hosts, std::string connectionString, std::filesystem::path baseDir)
@@ -107,6 +120,7 @@ void CrawlWorker::Run(CrawlKind kind) {
     } catch (...) {
         error = QStringLiteral("Unknown error");
     }
+    relay_->Flush();
     emit Finished(static_cast<int>(kind), stopped, error);
 }
 

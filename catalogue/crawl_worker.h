@@ -6,6 +6,7 @@
 // and its table keeps the rows it had, as a failed crawl does.
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <atomic>
 #include <filesystem>
 #include <memory>
@@ -40,7 +41,8 @@ signals:
     void Advanced(int kind, qulonglong done, qulonglong total, qulonglong rows);
     // stopped: Stop ended it; error: why it failed (empty when it did not).
     void Finished(int kind, bool stopped, const QString& error);
-    void LogLine(const QString& line);
+    // Address lines, oldest first, all of them before Finished.
+    void LogLines(const QStringList& lines);
 
 private:
     class Relay;
