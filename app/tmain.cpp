@@ -184,7 +184,8 @@ void TMain::StartWorker() {
     owned->moveToThread(&portalThread_);
     worker = owned.release(); // from here on deleted on its thread, when that ends
     connect(&portalThread_, &QThread::finished, worker, &QObject::deleteLater);
-    connect(worker, &PortalWorker::LogLine, this, [this](const QString& line) { mmo->appendPlainText(line); });
+    connect(worker, &PortalWorker::LogLine, this,
+            [this](const QString& line) { mmo->appendPlainText(line); });
     connect(worker, &PortalWorker::StateChanged, this,
             [this](const OrderState& s) { RunGuarded([&] { WorkerState(s); }); });
     connect(worker, &PortalWorker::JobDone, this,

@@ -90,11 +90,11 @@ public:
     QPlainTextEdit* mmo = nullptr;
     QPlainTextEdit* mmoHelp = nullptr;
     QTimer* tmrOrder = nullptr;
-    QLabel* lblStatus = nullptr;        // the auto-booking status, at the foot of every page
-    QPushButton* btnStopAuto = nullptr; // "停止自动预约", shown while auto-booking is armed
-    QLabel* lblWait = nullptr;          // "正在登录… 3 秒" while a job the user started waits
-    QPushButton* btnCancel = nullptr;   // "取消": abandons that wait
-    QTimer* tmrWait = nullptr;          // counts the seconds waited
+    QLabel* lblStatus = nullptr;           // the auto-booking status, at the foot of every page
+    QPushButton* btnStopAuto = nullptr;    // "停止自动预约", shown while auto-booking is armed
+    QLabel* lblWait = nullptr;             // "正在登录… 3 秒" while a job the user started waits
+    QPushButton* btnCancel = nullptr;      // "取消": abandons that wait
+    QTimer* tmrWait = nullptr;             // counts the seconds waited
     QProgressBar* crawlProgress = nullptr; // a crawl's pages
     QPushButton* btnStopCrawl = nullptr;   // "停止": ends a crawl, its table keeps its rows
 
@@ -203,8 +203,8 @@ private:
     bool registrationSent_ = false;
     std::chrono::steady_clock::time_point bookingSince_{};
     std::chrono::steady_clock::time_point publishedAt_{}; // when order came from the worker
-    bool autoBooking_ = false; // the booking under way was started by auto-booking
-    std::string signingInAs_; // the card number of the sign-in under way
+    bool autoBooking_ = false;                            // the booking under way was started by auto-booking
+    std::string signingInAs_;                             // the card number of the sign-in under way
     QString settingsDir_;
 };
 

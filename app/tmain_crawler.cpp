@@ -52,7 +52,8 @@ catalogue::CrawlWorker& TMain::Crawler() {
 }
 
 void TMain::StartCrawler(const std::string& connectionString) {
-    auto owned = std::make_unique<catalogue::CrawlWorker>(portal, connectionString, settingsDir_.toStdString());
+    auto owned =
+        std::make_unique<catalogue::CrawlWorker>(portal, connectionString, settingsDir_.toStdString());
     owned->moveToThread(&crawlThread_);
     crawler = owned.release(); // from here on deleted on its thread, when that ends
     connect(&crawlThread_, &QThread::finished, crawler, &QObject::deleteLater);
@@ -63,10 +64,13 @@ void TMain::StartCrawler(const std::string& connectionString) {
         ShowCrawl(kind, 0, pages, 0);
     });
     connect(crawler, &catalogue::CrawlWorker::Advanced, this,
-            [this](int kind, qulonglong done, qulonglong total, qulonglong rows) { ShowCrawl(kind, done, total, rows); });
-    connect(crawler, &catalogue::CrawlWorker::Finished, this, [this](int kind, bool stopped, const QString& error) {
-        RunGuarded([&] { CrawlFinished(kind, stopped, error); });
-    });
+            [this](int kind, qulonglong done, qulonglong total, qulonglong rows) {
+                ShowCrawl(kind, done, total, rows);
+            });
+    connect(crawler, &catalogue::CrawlWorker::Finished, this,
+            [this](int kind, bool stopped, const QString& error) {
+                RunGuarded([&] { CrawlFinished(kind, stopped, error); });
+            });
     crawlThread_.setObjectName(QStringLiteral("crawl"));
     crawlThread_.start();
 }

@@ -151,7 +151,8 @@ void TMain::TickEnded(const TickOutcome& out) {
     case AutoBooking::TickEnd::Booked: {
         // The user may be anywhere by now: the taskbar, a sound and a desktop
         // notification before the box.
-        const std::string title = out.booking.outcome == BookingOutcome::Booked ? "自动预约成功" : "自动预约结束";
+        const std::string title =
+            out.booking.outcome == BookingOutcome::Booked ? "自动预约成功" : "自动预约结束";
         DrawAttention(*this, {title, StatusText(out.status, AutoBooking::Clock::now())});
         ShowHint(out.booking.message);
         break;

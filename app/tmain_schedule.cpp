@@ -29,8 +29,8 @@ void TMain::btnRefreshDataClick() {
     ChosenId(*cbxClass, "请选择科室!");
     const int doctorId = ChosenId(*cbxDoctor, "请选择医生!");
     SaveSettings();
-    StartWait(JobKind::Schedule,
-              Worker().FetchSchedule(hospitalId, doctorId, SelectedText(*cbxDoctor), SelectedText(*cbxHospital)));
+    StartWait(JobKind::Schedule, Worker().FetchSchedule(hospitalId, doctorId, SelectedText(*cbxDoctor),
+                                                        SelectedText(*cbxHospital)));
 }
 
 void TMain::ScheduleDone(const JobOutcome& out) {

@@ -8,9 +8,9 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
-#include <QProgressBar>
 #include <QStatusBar>
 #include <QTabBar>
 #include <QTabWidget>

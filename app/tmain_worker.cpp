@@ -83,7 +83,8 @@ void TMain::FinishWait() {
 
 void TMain::ShowWait() {
     if (waitJob_ != 0) {
-        const QString what = registrationSent_ ? QStringLiteral("预约请求已发出，正在等待应答…") : WaitText(waitKind_);
+        const QString what =
+            registrationSent_ ? QStringLiteral("预约请求已发出，正在等待应答…") : WaitText(waitKind_);
         lblWait->setText(QStringLiteral("%1 %2 秒").arg(what).arg(SecondsSince(waitStart_)));
         lblWait->setAccessibleName(lblWait->text());
     }

@@ -97,7 +97,8 @@ void Choose(QComboBox* box, int tag) {
     emit box->activated(index);
 }
 
-void WriteConfig(const QString& dir, const std::string& card, const std::string& base, const std::string& script) {
+void WriteConfig(const QString& dir, const std::string& card, const std::string& base,
+                 const std::string& script) {
     std::ofstream ini(QDir(dir).filePath(QStringLiteral("Config.ini")).toStdString());
     ini << "[Data]\nConnect=Provider=SQLite;Data Source=cat.db\nCardNo=" << card << "\nPortalUrl=" << base
         << "\nScriptUrl=" << script << "\n";
@@ -133,8 +134,8 @@ void Show(TMain& w) {
 }
 
 void Report(const char* what, const Heartbeat& h, double seconds, const std::string& note) {
-    std::printf("%-44s longest stall %7.1f ms  (%d beats in %.1f s)  %s\n", what, h.MaxGapMs(), h.Beats(), seconds,
-                note.c_str());
+    std::printf("%-44s longest stall %7.1f ms  (%d beats in %.1f s)  %s\n", what, h.MaxGapMs(), h.Beats(),
+                seconds, note.c_str());
     std::fflush(stdout);
 }
 
@@ -242,8 +243,8 @@ void Crawl(portal::Scale scale) {
         WaitUntil([&] { return !w.Crawling(); }, 3600 * 1000);
     }
     h.Stop();
-    Report(scale == portal::Scale::National ? "(c) crawl, national catalogue" : "(c) crawl, demo catalogue", h,
-           Since(t0), std::to_string(portal.RequestLog().size()) + " requests");
+    Report(scale == portal::Scale::National ? "(c) crawl, national catalogue" : "(c) crawl, demo catalogue",
+           h, Since(t0), std::to_string(portal.RequestLog().size()) + " requests");
 }
 
 } // namespace

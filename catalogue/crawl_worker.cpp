@@ -48,7 +48,7 @@ public:
     explicit Relay(CrawlWorker& w) : w_(w) {}
     void LogUrl(std::string_view line) override {
         pending_.push_back(QString::fromUtf8(line.data(), static_cast<qsizetype>(line.size())));
-        if (std::chrono::steady_clock::now() - lastFlush_ >= std::chrono::milliseconds(50))
+        if (std::chrono::steady_clock::now() - lastFlush_ >= std::chrono::milliseconds(20))
             Flush();
     }
     void Flush() {
@@ -74,7 +74,8 @@ CrawlWorker::CrawlWorker(PortalHosts hosts, std::string connectionString, std::f
 CrawlWorker::~CrawlWorker() = default;
 
 void CrawlWorker::Start(CrawlKind kind) {
-    QMetaObject::invokeMethod(this, [this, kind] { Run(kind); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this, kind] { Run(kind); }, Qt::QueuedConnection);
 }
 
 void CrawlWorker::Stop() {

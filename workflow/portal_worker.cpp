@@ -44,8 +44,9 @@ private:
 
 PortalWorker::PortalWorker(PortalHosts hosts)
     : relay_(std::make_unique<Relay>(*this)), http_(std::make_unique<HttpClient>()),
-      session_(std::make_unique<PortalSession>(*http_, std::move(hosts))), host_(std::make_unique<Host>(*this)),
-      order_(std::make_unique<AutoBooking>(*host_)), tick_(new QTimer(this)) {
+      session_(std::make_unique<PortalSession>(*http_, std::move(hosts))),
+      host_(std::make_unique<Host>(*this)), order_(std::make_unique<AutoBooking>(*host_)),
+      tick_(new QTimer(this)) {
     qRegisterMetaType<quilora::OrderState>();
     qRegisterMetaType<quilora::JobOutcome>();
     qRegisterMetaType<quilora::TickOutcome>();
@@ -126,9 +127,8 @@ PortalWorker::CancelAnswer PortalWorker::Cancel(std::uint64_t job) {
 }
 
 std::uint64_t PortalWorker::SignIn(std::string cardNo, std::string password) {
-    return Post(JobKind::SignIn, [this, cardNo = std::move(cardNo), password = std::move(password)](JobOutcome& out) {
-        out.signedIn = session_->SignIn(cardNo, password);
-    });
+    return Post(JobKind::SignIn, [this, cardNo = std::move(cardNo), password = std::move(password)](
+                                     JobOutcome& out) { out.signedIn = session_->SignIn(cardNo, password); });
 }
 
 std::uint64_t PortalWorker::FetchPatients() {
@@ -216,7 +216,8 @@ std::uint64_t PortalWorker::RequestStop() {
 }
 
 void PortalWorker::TickNow() {
-    QMetaObject::invokeMethod(this, [this] { RunTick(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this] { RunTick(); }, Qt::QueuedConnection);
 }
 
 void PortalWorker::Shutdown() {
@@ -236,7 +237,8 @@ void PortalWorker::RunTick() {
         if (stop_ && order_->TimerEnabled())
             order_->RequestStop();
         tick = order_->Tick(*session_);
-        const bool goesOn = tick.end == AutoBooking::TickEnd::Polled || tick.end == AutoBooking::TickEnd::Rearmed;
+        const bool goesOn =
+            tick.end == AutoBooking::TickEnd::Polled || tick.end == AutoBooking::TickEnd::Rearmed;
         if (goesOn && stop_ && order_->TimerEnabled()) {
             // The stop came during this tick: it acts now, without another request.
             order_->RequestStop();

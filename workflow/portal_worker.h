@@ -93,7 +93,8 @@ public:
     // Jobs: each gives its id; JobDone tells the outcome.
     std::uint64_t SignIn(std::string cardNo, std::string password);
     std::uint64_t FetchPatients();
-    std::uint64_t FetchSchedule(int hospitalId, int doctorId, std::string doctorName, std::string hospitalName);
+    std::uint64_t FetchSchedule(int hospitalId, int doctorId, std::string doctorName,
+                                std::string hospitalName);
     std::uint64_t BookNow(std::shared_ptr<const ScheduleSlot> slot);
 
     enum class CancelAnswer {

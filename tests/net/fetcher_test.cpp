@@ -321,7 +321,8 @@ TEST_F(FetcherTest, ACancelCutsTheWaitAndEveryLaterRequestUntilCleared) {
 
     // Still cancelled: nothing is sent, whatever the rule.
     for (const AnswerRule rule : {AnswerRule::AnyAnswer, AnswerRule::ResendIfNotReceived}) {
-        EXPECT_THROW(Fetch(*client_, {Url("/login"), Url("/login")}, FetchMode::Interactive, rule), FetchError);
+        EXPECT_THROW(Fetch(*client_, {Url("/login"), Url("/login")}, FetchMode::Interactive, rule),
+                     FetchError);
     }
     EXPECT_EQ(hits_, 1);
 

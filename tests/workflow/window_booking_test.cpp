@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
@@ -14,9 +15,7 @@
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QCoreApplication>
 #include <QTimer>
-#include <set>
 #include <algorithm>
 #include <chrono>
 #include <ctime>
@@ -24,6 +23,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -40,7 +40,6 @@
 #include "app/radio_group.h"
 #include "app/schedule_list.h"
 #include "app/tmain.h"
-#include "workflow/portal_worker.h"
 #include "catalogue/crawler.h"
 #include "catalogue/schema.h"
 #include "common/errors.h"
@@ -50,6 +49,7 @@
 #include "support/crawled_catalogue.h"
 #include "support/expected_cells.h"
 #include "workflow/patients.h"
+#include "workflow/portal_worker.h"
 #include "workflow/schedule.h"
 
 namespace quilora {
@@ -161,7 +161,8 @@ protected:
     }
     // Everything posted to the worker so far has run, and the window has heard of it.
     void Settle() {
-        QMetaObject::invokeMethod(window->worker, [] {}, Qt::BlockingQueuedConnection);
+        QMetaObject::invokeMethod(
+            window->worker, [] {}, Qt::BlockingQueuedConnection);
         QCoreApplication::processEvents();
     }
 
