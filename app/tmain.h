@@ -198,6 +198,7 @@ private:
     bool crawling_ = false;
     std::uint64_t commandSent_ = 0; // the last order command sent to the worker
     std::uint64_t waitJob_ = 0;     // the job waited for; 0: none
+    std::uint64_t abandonedBooking_ = 0; // the last "2、立刻预约" left with 取消
     JobKind waitKind_ = JobKind::SignIn;
     std::chrono::steady_clock::time_point waitStart_{};
     bool registrationSent_ = false;

@@ -16,6 +16,7 @@
 #include "app/tmain.h"
 #include "common/errors.h"
 #include "workflow/auto_booking.h"
+#include "workflow/order_policy.h"
 #include "workflow/schedule.h"
 
 namespace quilora {
@@ -89,16 +90,9 @@ void TMain::btnOrderClick() {
     StartOrder(lvLog->SlotAt(row));
     const std::shared_ptr<const ScheduleSlot> slot = order.OrderSlot();
 
-    switch (slot->state) {
-    case 0:
-        AbortWithHint("对不起，不能预约此内容：已停诊。");
-    case 1:
-        AbortWithHint("对不起，不能预约此内容：已截止。");
-    case 3:
-        AbortWithHint("对不起，不能预约此内容：已约满。");
-    default:
-        break;
-    }
+    const OrderDecision decision = DecideOrder(slot->state);
+    if (decision.action == OrderAction::Refuse)
+        AbortWithHint(decision.refusal);
 
     const std::string question =
         Fill("预约内容:\r\n就诊人:%s\r\n时间：%s %s\r\n医生:%s (%s)\r\n门诊类型:%s\r\n\r\n确定要预约吗?",
@@ -108,14 +102,14 @@ void TMain::btnOrderClick() {
         return;
 
     Confirm();
-    if (slot->state == 4) {
+    if (decision.action == OrderAction::BookNow) {
         BookSlot(*slot); // lowers orderBusy itself
         return;
     }
     // Only an armed auto-booking keeps the flag: a refusal, another state or an
     // error out of the question must not leave every later order "busy".
     const DeclineOnExit decline(order, [this] { Decline(); });
-    if (slot->state == 2 && AskConfirm("此预约还未到放号时间，是否开始自动预约?\r\n"
+    if (decision.action == OrderAction::OfferArm && AskConfirm("此预约还未到放号时间，是否开始自动预约?\r\n"
                                        "自动预约系统将在开始放号之后最短的时间内帮你自动预约。",
                                        false, 1) == kIdYes) {
         Arm(ReleaseTime());

@@ -106,15 +106,23 @@ void TMain::btnCancelClick() {
         ShowWait();
         return;
     }
-    // As if it had failed, without a box; what it still sends back is ignored.
+    // As if it had failed, without a box; what it still sends back is ignored,
+    // but for a registration that went out meanwhile.
     const JobKind kind = waitKind_;
+    if (kind == JobKind::BookNow)
+        abandonedBooking_ = waitJob_;
     FinishWait();
     Log(CancelledLine(kind));
 }
 
 void TMain::JobDone(const JobOutcome& out) {
-    if (out.id != waitJob_)
-        return; // abandoned with 取消: the log has said so
+    if (out.id != waitJob_) {
+        // Abandoned with 取消, which the log has said. A registration sent in the
+        // instant of the click has an outcome all the same: it is told.
+        if (out.id == abandonedBooking_ && !out.cancelled && out.error.empty())
+            ShowHint(out.booking.message);
+        return;
+    }
     FinishWait();
     if (out.cancelled) {
         Log(CancelledLine(out.kind));

@@ -2,8 +2,11 @@
 // its 800 ms timer, against the in-process demo portal on loopback, side by side
 // for a portal without faults, one that answers the first three number lists
 // after a release with 503 "Server Too Busy", and one that drops a fifth of all
-// requests, fails another fifth with 500 and answers another fifth empty; per
-// setting the bookings made, the latency and the Register requests per booking.
+// requests, fails another fifth with 500 and answers another fifth empty, and
+// one that takes the number of a fifth of the registrations and then loses the
+// answer (500, drop or empty); per setting the bookings made, the latency, the
+// Register requests per booking, the slots booked twice and the false reports
+// (the user told booked when nothing was, or not booked when it was).
 // Then a portal whose clock runs 1.3 s ahead, once without and once with the
 // release time typed into the window, and the requests it gets in the minute
 // before each release; and one release armed 3.5 minutes ahead with its time
@@ -170,6 +173,7 @@ struct Setting {
     std::string name;
     int busyAfterRelease = 0;
     portal::FaultOptions faults;
+    portal::RegisterFault registerFault; // registrations whose answer is lost
     milliseconds clockOffset{0}; // the portal's clock runs ahead of ours by this
     std::uint32_t phaseSeed = 1; // release moments within the tick
     // Each release comes this long after arming: without a release time at a
@@ -195,6 +199,9 @@ struct RunResult {
     int registersAnswered = 0; // ... of them the portal routed and answered (no injected fault)
     int bookedNotOnce = 0;     // booked slots with other than one answered Register
     int duplicateBookings = 0; // slots booked more than once
+    // The user told the opposite of what the portal did: booked when it holds
+    // no booking, refused or still armed when it holds one.
+    int falseReports = 0;
     std::vector<double> releaseToRegister; // portal's release moment -> its receipt of the booking Register
     std::vector<double> pollToRegister;    // opening poll's arrival -> that Register's arrival
     std::vector<double> releaseToOpening;  // portal's release moment -> the opening poll's arrival
@@ -345,6 +352,7 @@ private:
         portal::PortalOptions o = base;
         o.busyAfterRelease = setting.busyAfterRelease;
         o.faults = setting.faults;
+        o.registerFault = setting.registerFault;
         o.clockOffset = setting.clockOffset;
         return o;
     }
@@ -394,6 +402,10 @@ RunResult MeasureReleases(Rig& rig, const Setting& setting, int releases) {
         result.registersAnswered += answered;
         if (r.bookingsOfSlot > 1)
             ++result.duplicateBookings;
+        const bool toldBooked = r.end == AutoBookingStatus::Phase::Booked;
+        const bool toldUnknown = r.end == AutoBookingStatus::Phase::Unanswered;
+        if ((toldBooked && r.bookingsOfSlot == 0) || (!toldBooked && !toldUnknown && r.bookingsOfSlot > 0))
+            ++result.falseReports;
         if (r.bookingsOfSlot > 0) {
             ++result.booked;
             if (answered != 1)
@@ -575,10 +587,11 @@ void PrintTable(const std::vector<std::pair<Setting, RunResult>>& runs) {
         const Stats chain = Summarise(r.pollToRegister);
         std::printf("%s: not booked %d (registration unanswered, not sent again %d; refused %d; stopped at "
                     "the %d s budget %d; never armed %d); booked slots with other than one answered "
-                    "Register %d; slots booked twice %d; opening poll -> Register p50 %s, max %s\n",
+                    "Register %d; slots booked twice %d; false reports %d; opening poll -> Register p50 %s, "
+                    "max %s\n",
                     setting.name.c_str(), r.releases - r.booked, r.unanswered, r.refused,
                     kPerReleaseBudgetMs / 1000, r.outOfBudget, r.notArmed, r.bookedNotOnce,
-                    r.duplicateBookings, Ms(r.pollToRegister, chain.p50).c_str(),
+                    r.duplicateBookings, r.falseReports, Ms(r.pollToRegister, chain.p50).c_str(),
                     Ms(r.pollToRegister, chain.max).c_str());
         if (!r.roundTrip.empty() && !r.releaseToRegister.empty() && !setting.releaseTimeGiven) {
             const Stats total = Summarise(r.releaseToRegister);
@@ -652,7 +665,7 @@ int main(int argc, char** argv) {
         base.seed = 11;             // one catalogue for the crawl and every setting
         const CrawledCatalogue catalogue(base);
 
-        std::vector<Setting> settings(5);
+        std::vector<Setting> settings(6);
         settings[0].name = "no faults";
         settings[0].phaseSeed = 1;
         settings[1].name = "busyAfterRelease 3";
@@ -661,6 +674,13 @@ int main(int argc, char** argv) {
         settings[2].name = "drop/error/empty 0.2 each";
         settings[2].faults.dropRate = settings[2].faults.errorRate = settings[2].faults.emptyBodyRate = 0.2;
         settings[2].phaseSeed = 3;
+        // A fifth of the registrations take the number and lose the answer (500,
+        // drop or empty): the user must be told to look, never the opposite.
+        settings[5].name = "20 % registrations 500/drop/empty after taking";
+        settings[5].registerFault.kind = portal::RegisterFault::Kind::Mixed;
+        settings[5].registerFault.afterTaking = true;
+        settings[5].registerFault.rate = 0.2;
+        settings[5].phaseSeed = 5;
         // The portal's clock 1.3 s ahead, each release about 12 s after arming so
         // that the minute before it sees the polls of both: the 800 ms ticks from
         // arming, or the ticks placed by the release time.

@@ -11,8 +11,10 @@
 #include "book/watch_loop.h"
 #include "catalogue/schema.h"
 #include "common/database.h"
+#include "common/errors.h"
 #include "net/fetcher.h"
 #include "workflow/auto_booking.h"
+#include "workflow/order_policy.h"
 #include "workflow/patients.h"
 #include "workflow/portal_session.h"
 
@@ -22,30 +24,23 @@ namespace {
 
 using SlotPtr = std::shared_ptr<const ScheduleSlot>;
 
-// The window's texts for the states that cannot be booked; none for the others.
+// Why a slot in this state cannot be booked; none for the states that can.
 std::optional<std::string> StateRefusal(int state) {
-    switch (state) {
-    case 0:
-        return "对不起，不能预约此内容：已停诊。";
-    case 1:
-        return "对不起，不能预约此内容：已截止。";
-    case 3:
-        return "对不起，不能预约此内容：已约满。";
-    case 2:
-    case 4:
-        return std::nullopt;
-    default:
-        return "对不起，不能预约此内容：状态 " + std::to_string(state) + " 未知。";
-    }
+    OrderDecision d = DecideOrder(state);
+    if (d.action == OrderAction::Refuse || d.action == OrderAction::Nothing)
+        return std::move(d.refusal);
+    return std::nullopt;
 }
 
 // One run of one command: the window's session, catalogue and engine.
 class BookRun : public AutoBookingHost {
 public:
-    BookRun(const BookOptions& options, BookOutput& output)
-        : o_(options), out_(output), settings_(ReadBookSettings(options.configPath, options.passwordFile)),
-          session_(http_, settings_.hosts) {
+    BookRun(const BookOptions& options, BookOutput& output, const StopSignals& stop)
+        : o_(options), out_(output), stop_(stop),
+          settings_(ReadBookSettings(options.configPath, options.passwordFile)), session_(http_, settings_.hosts) {
         session_.SetAnswerObserver([this](const FetchedPage& page) { order_.Observe(page); });
+        http_.SetCancelFlag(stop_.Flag());
+        order_.SetExternalStop([this] { return stop_.Requested(); });
     }
 
     int Run() {
@@ -199,13 +194,11 @@ private:
         for (const SlotPtr& s : watched)
             sns.push_back(s->sn);
         out_.Watching(patient_.name, sns);
-        const StopSignals stopSignals;
         if (o_.releaseAt)
             order_.SetRelease(ReleaseMoment(
                 *o_.releaseAt, order_.ServerClock().PortalTime(std::chrono::system_clock::now())));
         order_.Watch(watched);
-        const AutoBooking::TickResult tick =
-            RunTicks(order_, session_, [&stopSignals] { return stopSignals.Requested(); });
+        const AutoBooking::TickResult tick = RunTicks(order_, session_, [this] { return stop_.Requested(); });
         if (tick.end == AutoBooking::TickEnd::Stopped) {
             out_.Stopped();
             return kExitStopped;
@@ -213,24 +206,29 @@ private:
         return Outcome(tick.booking, tick.slot->sn);
     }
 
+    // The outcome as the portal gave it; a stop that came while the
+    // registration was under way ends with 130 once it is told, unless it booked.
     int Outcome(const BookingResult& r, int sn) {
+        int code = kExitRefused;
         switch (r.outcome) {
         case BookingOutcome::Booked:
             out_.Booked(sn, r.message);
             return kExitDone;
         case BookingOutcome::Unanswered:
             out_.Unanswered(r.message);
-            return kExitUnreachable;
+            code = kExitUnreachable;
+            break;
         case BookingOutcome::Refused:
         case BookingOutcome::NoNumber:
+            out_.Refused(r.message);
             break;
         }
-        out_.Refused(r.message);
-        return kExitRefused;
+        return stop_.Requested() ? int(kExitStopped) : code;
     }
 
     const BookOptions& o_;
     BookOutput& out_;
+    const StopSignals& stop_;
     BookSettings settings_;
     db::Connection connection_;
     db::Query query_{connection_};
@@ -248,13 +246,19 @@ int RunCommand(const BookOptions& options, BookOutput& output) {
         output.Error(e.what(), code);
         return code;
     };
+    // Installed for every command: a sign-in or a schedule wait ends at once on Ctrl+C too.
+    const StopSignals stop;
     try {
         CheckOptions(options);
-        BookRun run(options, output);
+        BookRun run(options, output, stop);
         return run.Run();
     } catch (const UsageError& e) {
         return fail(e, kExitUsage);
     } catch (const FetchError& e) {
+        if (e.Failure() == FetchFailure::Cancelled || stop.Requested()) {
+            output.Stopped();
+            return kExitStopped;
+        }
         return fail(e, kExitUnreachable);
     } catch (const std::exception& e) {
         return fail(e, kExitRefused);

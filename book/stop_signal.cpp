@@ -1,6 +1,5 @@
 #include "book/stop_signal.h"
 
-#include <atomic>
 #include <csignal>
 
 namespace quilora::book {
@@ -24,7 +23,7 @@ StopSignals::StopSignals() {
     struct sigaction action {};
     action.sa_handler = RaiseStopFlag;
     sigemptyset(&action.sa_mask);
-    // Requests under way go on; the loop sees the flag at its next tick.
+    // The flag is read by the HTTP client and the tick loop; nothing is cut here.
     action.sa_flags = SA_RESTART;
     sigaction(SIGINT, &action, &previousInt);
     sigaction(SIGTERM, &action, &previousTerm);
@@ -37,6 +36,10 @@ StopSignals::~StopSignals() {
 
 bool StopSignals::Requested() const {
     return stopFlag.load();
+}
+
+const std::atomic<bool>* StopSignals::Flag() const {
+    return &stopFlag;
 }
 
 } // namespace quilora::book

@@ -1,7 +1,9 @@
 #pragma once
-// Ctrl+C (SIGINT) and SIGTERM while auto-booking runs: the handler only raises
-// a flag, and the tick loop stops at its next tick, so that a booking already
-// on its way is never cut off.
+// Ctrl+C (SIGINT) and SIGTERM in every command: the handler only raises a
+// flag. Waits and polls end on it at once (the HTTP client's cancel flag); a
+// registration under way is never cut off: its answer is awaited and told.
+#include <atomic>
+
 namespace quilora::book {
 
 class StopSignals {
@@ -12,6 +14,7 @@ public:
     StopSignals& operator=(const StopSignals&) = delete;
 
     bool Requested() const;
+    const std::atomic<bool>* Flag() const;
 };
 
 } // namespace quilora::book

@@ -16,7 +16,9 @@ AutoBooking::TickResult RunTicks(AutoBooking& order, PortalSession& session,
             next = Clock::now() + *delay;
         else
             next = std::max(next + interval, Clock::now());
-        std::this_thread::sleep_until(next);
+        // In short steps, so that Ctrl+C during a long wait stops at once.
+        while (!stop() && Clock::now() < next)
+            std::this_thread::sleep_until(std::min(next, Clock::now() + std::chrono::milliseconds(20)));
         if (stop())
             order.RequestStop();
         AutoBooking::TickResult tick = order.Tick(session);

@@ -11,7 +11,8 @@ namespace quilora::book {
 inline constexpr std::chrono::milliseconds kTickInterval{800};
 
 // Ticks the armed engine every interval until a tick stops it or books.
-// stop is read before each tick; once true, that tick is the stopping one.
+// stop is read while waiting and before each tick; once true, the next tick is
+// the stopping one.
 AutoBooking::TickResult RunTicks(AutoBooking& order, PortalSession& session,
                                  const std::function<bool()>& stop,
                                  std::chrono::milliseconds interval = kTickInterval);

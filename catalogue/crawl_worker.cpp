@@ -69,6 +69,7 @@ CrawlWorker::CrawlWorker(PortalHosts hosts, std::string connectionString, std::f
     : relay_(std::make_unique<Relay>(*this)), http_(std::make_unique<HttpClient>()), hosts_(std::move(hosts)),
       connectionString_(std::move(connectionString)), baseDir_(std::move(baseDir)) {
     http_->SetLogWindow(relay_.get());
+    http_->SetCancelFlag(&stop_);
 }
 
 CrawlWorker::~CrawlWorker() = default;
@@ -80,7 +81,7 @@ void CrawlWorker::Start(CrawlKind kind) {
 
 void CrawlWorker::Stop() {
     stop_ = true;
-    http_->RequestCancel();
+    http_->Interrupt();
 }
 
 void CrawlWorker::Shutdown() {
@@ -92,7 +93,6 @@ void CrawlWorker::Run(CrawlKind kind) {
     if (closing_)
         return;
     stop_ = false;
-    http_->ClearCancel();
     bool stopped = false;
     QString error;
     try {

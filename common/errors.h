@@ -21,21 +21,25 @@ enum class FetchFailure {
     ErrorStatus, // an answer whose status the caller does not take
     Unreadable,  // an answer that could not be read (too large)
     Network,     // the host could not be found, or another network error
-    Cancelled,   // the user abandoned the wait (or stopped auto-booking) before an answer
+    Cancelled,   // the user stopped the wait (never a registration under way)
 };
 
 // A portal request that gave up after its attempts; the text is one line.
 class FetchError : public QuiloraError {
 public:
-    FetchError(const std::string& text, FetchFailure failure, long status = 0)
-        : QuiloraError(text), failure_(failure), status_(status) {}
+    FetchError(const std::string& text, FetchFailure failure, long status = 0, bool mayHaveArrived = false)
+        : QuiloraError(text), failure_(failure), status_(status), mayHaveArrived_(mayHaveArrived) {}
     FetchFailure Failure() const { return failure_; }
     // The HTTP status of the last answer, 0 when none came.
     long Status() const { return status_; }
+    // The request may have reached the portal and been acted on; what came
+    // of it is unknown. Only a registration cares.
+    bool MayHaveArrived() const { return mayHaveArrived_; }
 
 private:
     FetchFailure failure_;
     long status_;
+    bool mayHaveArrived_;
 };
 
 // A database or connection failure; the text is the driver's own.

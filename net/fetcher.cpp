@@ -31,31 +31,10 @@ constexpr const char* kGiveUpMessage = "无法连接到Quilora服务器，请检
 // eating the memory.
 constexpr std::size_t kMaxBody = 512u * 1024u * 1024u;
 // Attempts that fail at once are still spaced a little, so that a refusing or
-// overloaded portal is not hammered in a tight loop.
+// overloaded portal is not hammered in a tight loop; a registration the portal
+// turned away is given more room.
 constexpr milliseconds kMinAttemptSpacing{10};
-constexpr const char* kCancelledMessage = "已取消等待。";
-
-[[noreturn]] void ThrowCancelled() {
-    throw FetchError(kCancelledMessage, FetchFailure::Cancelled);
-}
-
-void CloseSocket(curl_socket_t s) {
-#ifdef _WIN32
-    closesocket(s);
-#else
-    close(s);
-#endif
-}
-
-// Wakes a transfer blocked on this socket at once: libcurl then sees the
-// connection fail. The socket stays open until libcurl closes it.
-void Interrupt(curl_socket_t s) {
-#ifdef _WIN32
-    shutdown(s, SD_BOTH);
-#else
-    shutdown(s, SHUT_RDWR);
-#endif
-}
+constexpr milliseconds kMinRegistrationSpacing{100};
 
 struct EasyDeleter {
     void operator()(CURL* h) const { curl_easy_cleanup(h); }
@@ -142,23 +121,26 @@ private:
     LogTarget* target_;
 };
 
+// Aborts a transfer once the client's cancel flag is raised; the data is the
+// client, or null for a request that must not be cut off.
+int CancelProgress(void* client, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+    return client != nullptr && static_cast<const HttpClient*>(client)->Cancelled() ? 1 : 0;
+}
+
 // What one exchange gave.
 struct Attempt {
     std::optional<FetchFailure> failure; // none: an answer with a body
     long status = 0;
     CURLcode code = CURLE_OK;
+    bool requestSent = false; // some byte of the request went out
     FetchedPage page;
 };
 
 enum class Verdict { Take, Retry, GiveUp };
 
-bool IsServerTrouble(const Attempt& a) {
-    if (a.failure)
-        return *a.failure != FetchFailure::Network;
-    return a.status >= 500 || a.status == 429;
-}
-
 Verdict Judge(AnswerRule rule, Attempt& a) {
+    if (a.failure == FetchFailure::Cancelled)
+        return Verdict::GiveUp;
     switch (rule) {
     case AnswerRule::AnyAnswer:
         return a.failure ? Verdict::Retry : Verdict::Take;
@@ -166,21 +148,15 @@ Verdict Judge(AnswerRule rule, Attempt& a) {
         if (!a.failure && a.status >= 400)
             a.failure = FetchFailure::ErrorStatus;
         return a.failure ? Verdict::Retry : Verdict::Take;
-    case AnswerRule::NoServerTrouble:
-        if (!IsServerTrouble(a))
-            return a.failure ? Verdict::Retry : Verdict::Take;
-        if (!a.failure)
-            a.failure = FetchFailure::ErrorStatus;
-        return Verdict::Retry;
-    case AnswerRule::ResendIfNotReceived:
+    case AnswerRule::Registration:
         if (!a.failure) {
-            if (a.status < 500)
+            if (a.status < 400)
                 return Verdict::Take;
             a.failure = FetchFailure::ErrorStatus;
-            return Verdict::Retry;
+            // Turned away before it was handled: nothing was taken.
+            return a.status == 503 || a.status == 429 ? Verdict::Retry : Verdict::GiveUp;
         }
-        return *a.failure == FetchFailure::Refused || *a.failure == FetchFailure::Network ? Verdict::Retry
-                                                                                          : Verdict::GiveUp;
+        return a.requestSent ? Verdict::GiveUp : Verdict::Retry;
     }
     return Verdict::Retry;
 }
@@ -198,6 +174,8 @@ FetchFailure FailureOf(CURLcode code) {
         return FetchFailure::Dropped;
     case CURLE_WRITE_ERROR:
         return FetchFailure::Unreadable;
+    case CURLE_ABORTED_BY_CALLBACK:
+        return FetchFailure::Cancelled;
     default:
         return FetchFailure::Network;
     }
@@ -249,6 +227,9 @@ Attempt Exchange(CURL* h, std::string& body, std::string& date, long timeoutMs) 
     const auto start = SystemClock::now();
     a.code = curl_easy_perform(h);
     curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &a.status);
+    long requestSize = 0;
+    curl_easy_getinfo(h, CURLINFO_REQUEST_SIZE, &requestSize);
+    a.requestSent = requestSize > 0;
     if (a.code != CURLE_OK) {
         a.failure = FailureOf(a.code);
         return a;
@@ -271,9 +252,16 @@ Attempt Exchange(CURL* h, std::string& body, std::string& date, long timeoutMs) 
     a.page.sent = After(start, pretransfer);
     a.page.answered = After(start, firstByte);
     if (!date.empty()) {
+        // Compared in seconds first: a date of year 9999 does not fit the clock's
+        // nanoseconds.
         const time_t t = curl_getdate(date.c_str(), nullptr);
-        if (t != -1)
+        const auto local = std::chrono::duration_cast<std::chrono::seconds>(start.time_since_epoch()).count();
+        const auto skew = static_cast<long long>(t) - static_cast<long long>(local);
+        const long long limit = std::chrono::duration_cast<std::chrono::seconds>(kPlausibleDateSkew).count();
+        if (t != -1 && skew >= -limit && skew <= limit)
             a.page.date = SystemClock::from_time_t(t);
+        else if (t != -1)
+            a.page.dateImplausible = true;
     }
     return a;
 }
@@ -305,8 +293,8 @@ struct HttpClient::Impl {
     EasyHandle easy;
     FetchLimits limits[3] = {LimitsFor(FetchMode::Interactive), LimitsFor(FetchMode::Poll),
                              LimitsFor(FetchMode::Booking)};
-    // The client's open sockets, so that a cancel from another thread can
-    // interrupt the exchange under way; guarded by mutex, as is exchanging.
+    // The client's open sockets, so that Interrupt can wake the exchange under
+    // way from another thread; guarded by mutex, as is exchanging.
     std::mutex mutex;
     std::set<curl_socket_t> sockets;
     bool exchanging = false;
@@ -324,44 +312,37 @@ curl_socket_t OpenSocket(void* user, curlsocktype, curl_sockaddr* address) {
     return s;
 }
 
-int CloseSocketOf(void* user, curl_socket_t s) {
+int CloseSocket(void* user, curl_socket_t s) {
     auto* impl = static_cast<HttpClient::Impl*>(user);
     const std::lock_guard lock(impl->mutex);
     impl->sockets.erase(s);
-    CloseSocket(s);
+#ifdef _WIN32
+    closesocket(s);
+#else
+    close(s);
+#endif
     return 0;
 }
 
-// Between the socket's wake-ups: a cancel ends the transfer (the shutdown in
-// RequestCancel already woke it; this catches a transfer between two reads).
-int TransferInfo(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
-    const auto* client = static_cast<const HttpClient*>(user);
-    return client->CancelRequested() && !client->RegistrationUnderWay() ? 1 : 0;
-}
-
-// A registration, once under way, is never cut off: it may take the number.
-bool IsRegistration(AnswerRule rule) {
-    return rule == AnswerRule::ResendIfNotReceived;
-}
-
 // Marks the registration under way from its first attempt to the fetch's end.
-class Shield {
+class RegistrationMark {
 public:
-    explicit Shield(std::atomic<bool>& flag) : flag_(flag) {}
-    void Raise() {
-        flag_ = true;
-        raised_ = true;
+    RegistrationMark(std::atomic<bool>& flag, std::mutex& mutex, bool on) : flag_(flag), on_(on) {
+        if (on_) {
+            const std::lock_guard lock(mutex);
+            flag_ = true;
+        }
     }
-    ~Shield() {
-        if (raised_)
+    ~RegistrationMark() {
+        if (on_)
             flag_ = false;
     }
-    Shield(const Shield&) = delete;
-    Shield& operator=(const Shield&) = delete;
+    RegistrationMark(const RegistrationMark&) = delete;
+    RegistrationMark& operator=(const RegistrationMark&) = delete;
 
 private:
     std::atomic<bool>& flag_;
-    bool raised_ = false;
+    bool on_;
 };
 
 } // namespace
@@ -388,33 +369,30 @@ HttpClient::HttpClient() : impl_(std::make_unique<Impl>()) {
     curl_easy_setopt(h, CURLOPT_USERAGENT, "Mozilla/5.0 (Windows NT 10.0; Win64; x64)");
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &WriteBody);
     curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, &ReadHeader);
+    curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, &CancelProgress);
+    curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
     curl_easy_setopt(h, CURLOPT_OPENSOCKETFUNCTION, &OpenSocket);
     curl_easy_setopt(h, CURLOPT_OPENSOCKETDATA, impl_.get());
-    curl_easy_setopt(h, CURLOPT_CLOSESOCKETFUNCTION, &CloseSocketOf);
+    curl_easy_setopt(h, CURLOPT_CLOSESOCKETFUNCTION, &CloseSocket);
     curl_easy_setopt(h, CURLOPT_CLOSESOCKETDATA, impl_.get());
-    curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, &TransferInfo);
-    curl_easy_setopt(h, CURLOPT_XFERINFODATA, this);
-    curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
 }
 
 HttpClient::~HttpClient() {
-    // The handle closes its sockets through CloseSocketOf, which needs impl_.
+    // The handle closes its sockets through CloseSocket, which needs impl_.
     impl_->easy.reset();
 }
 
-bool HttpClient::RequestCancel() {
+void HttpClient::Interrupt() {
     const std::lock_guard lock(impl_->mutex);
-    if (shielded_)
-        return false;
-    cancel_ = true;
-    if (impl_->exchanging)
-        for (const curl_socket_t s : impl_->sockets)
-            Interrupt(s);
-    return true;
-}
-
-void HttpClient::ClearCancel() {
-    cancel_ = false;
+    if (!impl_->exchanging || registering_)
+        return;
+    for (const curl_socket_t s : impl_->sockets) {
+#ifdef _WIN32
+        shutdown(s, SD_BOTH);
+#else
+        shutdown(s, SHUT_RDWR);
+#endif
+    }
 }
 
 void HttpClient::SetLimits(FetchMode mode, const FetchLimits& limits) {
@@ -436,37 +414,30 @@ FetchedPage Fetch(HttpClient& client, const PortalAddress& address, FetchMode mo
     const auto first = SteadyClock::now();
     const auto deadline = first + limits.totalBudget;
 
+    const bool registration = rule == AnswerRule::Registration;
+    const RegistrationMark mark(client.registering_, client.impl().mutex, registration);
     std::string body, date;
     curl_easy_setopt(h, CURLOPT_HTTPGET, 1L);
     curl_easy_setopt(h, CURLOPT_URL, address.url.c_str());
     curl_easy_setopt(h, CURLOPT_WRITEDATA, &body);
     curl_easy_setopt(h, CURLOPT_HEADERDATA, &date);
     curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(limits.connectTimeout.count()));
-
-    HttpClient::Impl& impl = client.impl();
-    // Checked before anything is sent: a cancelled wait sends nothing more.
-    // From the registration's first attempt on, a cancel waits for its outcome.
-    const auto beginExchange = [&] {
-        const std::lock_guard lock(impl.mutex);
-        if (client.CancelRequested() && !client.RegistrationUnderWay())
-            ThrowCancelled();
-        impl.exchanging = true;
-    };
-    const auto endExchange = [&] {
-        const std::lock_guard lock(impl.mutex);
-        impl.exchanging = false;
-    };
-    Shield shield(client.shielded_);
-    {
-        const std::lock_guard lock(impl.mutex);
-        if (client.CancelRequested())
-            ThrowCancelled();
-        if (IsRegistration(rule))
-            shield.Raise();
-    }
+    // A registration gets a connection of its own, closed after it: on a reused
+    // keep-alive connection that the server has closed, libcurl would send it
+    // again by itself.
+    curl_easy_setopt(h, CURLOPT_FRESH_CONNECT, registration ? 1L : 0L);
+    curl_easy_setopt(h, CURLOPT_FORBID_REUSE, registration ? 1L : 0L);
+    curl_easy_setopt(h, CURLOPT_XFERINFODATA, registration ? nullptr : &client);
+    const milliseconds minSpacing = registration ? kMinRegistrationSpacing : kMinAttemptSpacing;
 
     Attempt last;
+    bool unknownOutcome = false;
     for (int attempt = 0; attempt < std::max(1, limits.attempts); ++attempt) {
+        if (!registration && client.Cancelled()) {
+            last = Attempt{};
+            last.failure = FetchFailure::Cancelled;
+            break;
+        }
         const auto started = SteadyClock::now();
         const auto left = std::chrono::duration_cast<milliseconds>(deadline - started);
         if (attempt > 0 && left.count() <= 0)
@@ -474,22 +445,31 @@ FetchedPage Fetch(HttpClient& client, const PortalAddress& address, FetchMode mo
         // Never let one attempt run past the whole budget; 0 would mean "no limit".
         const long timeout =
             static_cast<long>(std::max<std::int64_t>(1, std::min(limits.attemptTimeout, left).count()));
-        beginExchange();
+        {
+            const std::lock_guard lock(client.impl().mutex);
+            client.impl().exchanging = true;
+        }
         last = Exchange(h, body, date, timeout);
-        endExchange();
+        {
+            const std::lock_guard lock(client.impl().mutex);
+            client.impl().exchanging = false;
+        }
+        // A connection shut down by Interrupt fails; what counts is the cancel.
+        if (!registration && last.failure && client.Cancelled())
+            last.failure = FetchFailure::Cancelled;
         const Verdict verdict = Judge(rule, last);
         if (verdict == Verdict::Take)
             return std::move(last.page);
-        if (client.CancelRequested() && !client.RegistrationUnderWay())
-            ThrowCancelled();
-        if (verdict == Verdict::GiveUp)
+        if (verdict == Verdict::GiveUp) {
+            unknownOutcome = registration;
             break;
-        const auto spacing = started + kMinAttemptSpacing;
+        }
+        const auto spacing = started + minSpacing;
         if (spacing < deadline && SteadyClock::now() < spacing)
             std::this_thread::sleep_until(spacing);
     }
     throw FetchError(std::string(kGiveUpMessage) + "（" + ReasonOf(last, SteadyClock::now() - first) + "）",
-                     *last.failure, last.status);
+                     *last.failure, last.status, unknownOutcome);
 }
 
 FetchedPage ReadPage(HttpClient& client, const PortalAddress& address, FetchMode mode, AnswerRule rule) {

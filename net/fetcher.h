@@ -38,12 +38,13 @@ enum class FetchMode {
 enum class AnswerRule {
     AnyAnswer,     // any non-empty answer, whatever its status
     NoErrorStatus, // an answer with a status of 400 or above is tried again
-    // A status of 500 or above, 429, an empty or dropped answer and a time-out
-    // are server trouble and tried again.
-    NoServerTrouble,
-    // Sent again only when it certainly did not reach the portal (a refused
-    // connection or a status of 500 or above); any other failure ends it at once.
-    ResendIfNotReceived,
+    // A registration: not idempotent. It goes out on a connection of its own
+    // that is never reused (so the transfer library cannot resend it), and is
+    // sent again only when it certainly was not taken in: no byte of it was sent
+    // (refused, no such host, no connection in time), or the answer is a 503 or
+    // 429, which a server gives before handling a request. Every other failure
+    // ends it at once: its outcome is unknown. The cancel flag is not looked at.
+    Registration,
 };
 
 struct FetchLimits {
@@ -63,7 +64,13 @@ struct FetchedPage {
     // On the local clock: when the request went out and when the answer began.
     std::chrono::system_clock::time_point sent;
     std::chrono::system_clock::time_point answered;
+    // A Date header more than a day away from the local clock: no clock runs
+    // that far apart, so it is not taken (and `date` stays empty).
+    bool dateImplausible = false;
 };
+
+// How far a portal's Date may be from the local clock and still be taken.
+inline constexpr std::chrono::hours kPlausibleDateSkew{24};
 
 class HttpClient {
 public:
@@ -80,15 +87,18 @@ public:
     void SetLogWindow(LogTarget* target) { logWindow_ = target; }
     LogTarget* LogWindow() const { return logWindow_; }
 
-    // ---- cancelling, from any thread ----
-    // The request under way ends at once with FetchFailure::Cancelled, and so
-    // does every later one until ClearCancel. A registration that has started
-    // is never cut off: it runs to its answer or time-out, and this gives false.
-    bool RequestCancel();
-    void ClearCancel();
-    bool CancelRequested() const { return cancel_.load(); }
-    // A registration is on its way: cancelling would not stop it.
-    bool RegistrationUnderWay() const { return shielded_.load(); }
+    // Once the flag is raised, a request under way ends within a fraction of a
+    // second and no further attempt starts (FetchFailure::Cancelled). A
+    // registration never looks at it. The flag must outlive the client's use.
+    void SetCancelFlag(const std::atomic<bool>* flag) { cancel_ = flag; }
+    bool Cancelled() const { return cancel_ && cancel_->load(); }
+    // From any thread, once the flag is raised: wakes the request under way at
+    // once (its connection is shut down) rather than at libcurl's next progress
+    // call. A registration is never woken.
+    void Interrupt();
+    // A registration is on its way, from its first attempt to its outcome: a
+    // cancel does not stop it.
+    bool RegistrationUnderWay() const { return registering_.load(); }
 
     struct Impl;
     Impl& impl() { return *impl_; }
@@ -96,8 +106,8 @@ public:
 private:
     std::unique_ptr<Impl> impl_;
     LogTarget* logWindow_ = nullptr;
-    std::atomic<bool> cancel_{false};
-    std::atomic<bool> shielded_{false};
+    const std::atomic<bool>* cancel_ = nullptr;
+    std::atomic<bool> registering_{false};
     friend FetchedPage Fetch(HttpClient&, const PortalAddress&, FetchMode, AnswerRule);
 };
 

@@ -16,6 +16,7 @@
 #include "portal/http_date.h"
 #include "portal/http_server.h"
 #include "portal/pages.h"
+#include "portal/seeded.h"
 
 namespace quilora::portal {
 
@@ -89,7 +90,58 @@ struct Call {
     std::optional<int> Int(const std::string& key) const { return ToInt(Get(key)); }
 };
 
+std::string_view RegisterFaultName(RegisterFault::Kind kind) {
+    switch (kind) {
+    case RegisterFault::Kind::Error500:
+        return "register-500";
+    case RegisterFault::Kind::Busy503:
+        return "register-503";
+    case RegisterFault::Kind::Drop:
+        return "register-drop";
+    case RegisterFault::Kind::Empty:
+        return "register-empty";
+    case RegisterFault::Kind::Slow:
+        return "register-slow";
+    case RegisterFault::Kind::Mixed:
+        return "register-mixed";
+    case RegisterFault::Kind::None:
+        break;
+    }
+    return "none";
+}
+
 } // namespace
+
+std::optional<RegisterFault> ParseRegisterFault(const std::string& text) {
+    static const std::map<std::string, RegisterFault::Kind> kKinds{
+        {"500", RegisterFault::Kind::Error500}, {"503", RegisterFault::Kind::Busy503},
+        {"drop", RegisterFault::Kind::Drop},    {"empty", RegisterFault::Kind::Empty},
+        {"slow", RegisterFault::Kind::Slow},    {"mixed", RegisterFault::Kind::Mixed}};
+    std::vector<std::string> parts;
+    for (std::size_t from = 0;;) {
+        const std::size_t colon = text.find(':', from);
+        parts.push_back(text.substr(from, colon == std::string::npos ? std::string::npos : colon - from));
+        if (colon == std::string::npos)
+            break;
+        from = colon + 1;
+    }
+    if (parts.size() < 2 || parts.size() > 3 || !kKinds.count(parts[0]) ||
+        (parts[1] != "before" && parts[1] != "after"))
+        return std::nullopt;
+    RegisterFault f;
+    f.kind = kKinds.at(parts[0]);
+    f.afterTaking = parts[1] == "after";
+    if (parts.size() == 3) {
+        const auto count = ToInt(parts[2]);
+        if (!count || *count < 1)
+            return std::nullopt;
+        f.count = *count;
+    }
+    // A server that turns a request away does so before handling it.
+    if (f.kind == RegisterFault::Kind::Busy503 && f.afterTaking)
+        return std::nullopt;
+    return f;
+}
 
 struct DemoPortal::Impl {
     PortalOptions options;
@@ -113,6 +165,8 @@ struct DemoPortal::Impl {
     bool started = false;
 
     std::atomic<std::uint64_t> arrivals{0};
+    std::atomic<int> registrations{0};
+    const Clock::time_point createdAt = Clock::now();
     std::mutex stopMutex;
     std::condition_variable stopSignal;
     bool stopping = false;
@@ -129,6 +183,36 @@ struct DemoPortal::Impl {
     explicit Impl(PortalOptions o);
 
     Clock::time_point Now() const { return Clock::now() + options.clockOffset; }
+    std::string DateHeader() const {
+        switch (options.dateMode) {
+        case DateMode::Frozen:
+            return HttpDate(createdAt + options.clockOffset);
+        case DateMode::HalfSpeed:
+            return HttpDate(createdAt + options.clockOffset + (Clock::now() - createdAt) / 2);
+        case DateMode::FarFuture:
+            return "Fri, 31 Dec 9999 23:59:59 GMT";
+        case DateMode::Epoch:
+            return "Thu, 01 Jan 1970 00:00:00 GMT";
+        case DateMode::Normal:
+            break;
+        }
+        return HttpDate(Now());
+    }
+    httplib::Server::HandlerResponse ServeRegisterFault(RegisterFault::Kind kind, Call& call);
+    RegisterFault::Kind DrawRegisterFault() {
+        const RegisterFault& f = options.registerFault;
+        const int n = registrations.fetch_add(1);
+        if (f.count > 0 && n >= f.count)
+            return RegisterFault::Kind::None;
+        const double u = SeededStream(Mix(options.seed, 0x5E6157, std::uint64_t(n))).Unit();
+        if (u >= f.rate)
+            return RegisterFault::Kind::None;
+        if (f.kind != RegisterFault::Kind::Mixed)
+            return f.kind;
+        static constexpr RegisterFault::Kind kMixed[] = {RegisterFault::Kind::Error500, RegisterFault::Kind::Drop,
+                                                         RegisterFault::Kind::Empty};
+        return kMixed[std::min(2, int(u / f.rate * 3))];
+    }
 
     // --- slot state, slotMutex held ---
     SlotRuntime& RuntimeOf(const Slot& base) {
@@ -233,7 +317,7 @@ DemoPortal::Impl::Impl(PortalOptions o)
             });
         // Runs for every answer written, the library's own 400s included.
         server->set_post_routing_handler([this](const httplib::Request&, httplib::Response& res) {
-            res.set_header("Date", HttpDate(Now()));
+            res.set_header("Date", DateHeader());
         });
     }
 }
@@ -244,6 +328,16 @@ httplib::Server::HandlerResponse DemoPortal::Impl::Serve(bool scriptHost, const 
     const std::uint64_t ordinal = arrivals.fetch_add(1);
     Fault fault = faults.Decide(ordinal);
     const bool numberList = !scriptHost && LowerAscii(req.path) == kNumberListPath;
+
+    const std::string lowerPath = LowerAscii(req.path);
+    RegisterFault::Kind registerFault = RegisterFault::Kind::None;
+    int forcedStatus = 0;
+    if (!scriptHost && fault == Fault::None) {
+        if (const auto it = options.errorPaths.find(lowerPath); it != options.errorPaths.end())
+            forcedStatus = it->second;
+        else if (lowerPath == "/action/register.ashx" && options.registerFault.kind != RegisterFault::Kind::None)
+            registerFault = DrawRegisterFault();
+    }
 
     Call call{req, res, {}, nullptr, arrival};
     for (const auto& [key, value] : req.params)
@@ -268,7 +362,9 @@ httplib::Server::HandlerResponse DemoPortal::Impl::Serve(bool scriptHost, const 
         entry.query = req.target.substr(q + 1);
     entry.cookie = !token.empty();
     entry.signedIn = call.account != nullptr;
-    entry.fault = std::string(FaultName(fault));
+    entry.fault = forcedStatus                                      ? "status-" + std::to_string(forcedStatus)
+                  : registerFault != RegisterFault::Kind::None ? std::string(RegisterFaultName(registerFault))
+                                                               : std::string(FaultName(fault));
     entry.params.assign(call.params.begin(), call.params.end());
     log.Add(std::move(entry));
 
@@ -298,9 +394,52 @@ httplib::Server::HandlerResponse DemoPortal::Impl::Serve(bool scriptHost, const 
     case Fault::None:
         break;
     }
+    if (forcedStatus) {
+        res.status = forcedStatus;
+        res.set_content(EncodeAnswer(pages::ServerError(), options.charset), contentType);
+        return httplib::Server::HandlerResponse::Handled;
+    }
+    if (registerFault != RegisterFault::Kind::None)
+        return ServeRegisterFault(registerFault, call);
     if (!answeredOnArrival)
         RouteOrFail(scriptHost, call);
     return httplib::Server::HandlerResponse::Handled;
+}
+
+httplib::Server::HandlerResponse DemoPortal::Impl::ServeRegisterFault(RegisterFault::Kind kind, Call& call) {
+    const bool after = options.registerFault.afterTaking;
+    const auto handled = httplib::Server::HandlerResponse::Handled;
+    if (kind == RegisterFault::Kind::Busy503) {
+        call.res.status = 503;
+        call.res.set_content(pages::ServerTooBusy(), "text/html; charset=us-ascii");
+        return handled;
+    }
+    if (kind == RegisterFault::Kind::Slow) {
+        if (!after && !WaitUnlessStopped(options.registerFault.slowMs)) {
+            HttpServer::DropConnection();
+            return handled;
+        }
+        RouteOrFail(false, call);
+        if (after && !WaitUnlessStopped(options.registerFault.slowMs))
+            HttpServer::DropConnection();
+        return handled;
+    }
+    if (after)
+        RouteOrFail(false, call); // the number is taken; its answer is then lost
+    switch (kind) {
+    case RegisterFault::Kind::Error500:
+        call.res.status = 500;
+        call.res.set_content(EncodeAnswer(pages::ServerError(), options.charset), contentType);
+        break;
+    case RegisterFault::Kind::Drop:
+        HttpServer::DropConnection();
+        break;
+    default:
+        call.res.status = 200;
+        call.res.set_content(std::string(), contentType);
+        break;
+    }
+    return handled;
 }
 
 const Account* DemoPortal::Impl::SessionOf(const std::string& token, bool numberList) {
@@ -555,6 +694,11 @@ void DemoPortal::Impl::Register(Call& call) {
         default:
             return refuse(-4, "停诊", "医生该时段停诊");
         }
+        // One patient, one number per slot, as the real portal keeps it.
+        for (const Booking& b : bookings)
+            if (b.sn == base->sn && b.cardNumber == call.account->cardNumber &&
+                b.clinicNumber == patient->clinicNumber)
+                return refuse(-8, "重复预约", "您已预约过该时段，不能重复预约！");
         if ((rt.taken & (1u << k)) != 0)
             return refuse(-5, "已被预约", "该号源已被预约，请重新选择");
         rt.taken |= 1u << k;

@@ -2,6 +2,7 @@
 
 #include <CLI/CLI.hpp>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <string>
 
@@ -106,6 +107,31 @@ CliResult ParseCommandLine(int argc, const char* const* argv, std::ostream& out,
     app.add_option("--stall-ms", o.faults.stallMs, "How long a stalled request waits")
         ->capture_default_str()
         ->check(CLI::Range(0, 3600000));
+    std::string registerFault;
+    app.add_option("--register-fault", registerFault,
+                   "KIND:WHEN[:COUNT]: registrations get this fault. KIND 500 (error page), 503 (Server Too "
+                   "Busy, before only), drop (connection closed), empty (empty body), slow (answer held "
+                   "--register-slow-ms) or mixed (500, drop or empty, drawn each time); WHEN before or after "
+                   "the number is taken; COUNT the first COUNT registrations (default: every one)");
+    double registerFaultRate = 1;
+    app.add_option("--register-fault-rate", registerFaultRate,
+                   "The share of those registrations that get the fault (seeded)")
+        ->capture_default_str()
+        ->check(CLI::Range(0.0, 1.0));
+    app.add_option("--register-slow-ms", o.registerFault.slowMs, "How long a slow registration keeps its answer")
+        ->capture_default_str()
+        ->check(CLI::Range(0, 600000));
+    std::vector<std::string> errorPaths;
+    app.add_option("--error-path", errorPaths,
+                   "PATH[:STATUS]: every request of this path (e.g. /Action/CardLogin.ashx) is answered "
+                   "with STATUS (default 500) and an error page; repeatable");
+    std::string dateMode = "normal";
+    app.add_option("--date", dateMode,
+                   "What the Date header says: normal (the portal clock), frozen (the start time, for "
+                   "ever), half-speed (a clock at half speed from the start), far-future (year 9999) or "
+                   "1970")
+        ->capture_default_str()
+        ->check(CLI::IsMember({"normal", "frozen", "half-speed", "far-future", "1970"}));
     app.add_option("--log", o.logFile,
                    "Append one JSON line per request to FILE (time: arrival, in ms on the portal clock)");
     app.add_option("--threads", o.threads, "Worker threads per host")
@@ -129,6 +155,35 @@ CliResult ParseCommandLine(int argc, const char* const* argv, std::ostream& out,
                 throw CLI::ValidationError("--release-at",
                                            "expected HH:MM[:SS] or +SECONDS, got '" + releaseAt + "'");
         }
+        if (!registerFault.empty()) {
+            const int slowMs = o.registerFault.slowMs;
+            const auto parsed = ParseRegisterFault(registerFault);
+            if (!parsed)
+                throw CLI::ValidationError("--register-fault",
+                                           "expected KIND:WHEN[:COUNT], got '" + registerFault + "'");
+            o.registerFault = *parsed;
+            o.registerFault.slowMs = slowMs;
+            o.registerFault.rate = registerFaultRate;
+        }
+        for (const std::string& spec : errorPaths) {
+            const std::size_t colon = spec.rfind(':');
+            std::string path = spec;
+            int status = 500;
+            if (colon != std::string::npos) {
+                path = spec.substr(0, colon);
+                status = std::atoi(spec.c_str() + colon + 1);
+            }
+            if (path.empty() || path.front() != '/' || status < 400 || status > 599)
+                throw CLI::ValidationError("--error-path", "expected PATH[:STATUS], got '" + spec + "'");
+            for (char& ch : path)
+                ch = char(std::tolower(static_cast<unsigned char>(ch)));
+            o.errorPaths[path] = status;
+        }
+        o.dateMode = dateMode == "frozen"       ? DateMode::Frozen
+                     : dateMode == "half-speed" ? DateMode::HalfSpeed
+                     : dateMode == "far-future" ? DateMode::FarFuture
+                     : dateMode == "1970"       ? DateMode::Epoch
+                                                : DateMode::Normal;
         const FaultOptions& f = o.faults;
         if (f.dropRate + f.stallRate + f.errorRate + f.emptyBodyRate > 1.0 + 1e-9)
             throw CLI::ValidationError("fault rates", "--drop-rate, --stall-rate, --error-rate and "

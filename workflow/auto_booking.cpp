@@ -98,11 +98,21 @@ std::optional<std::chrono::milliseconds> AutoBooking::NextTickDelay() const {
     if (!release_)
         return std::nullopt;
     const WallClock::time_point now = WallClock::now();
-    const WallClock::time_point next = release_->NextPoll(serverClock_, now, roundTrip_);
+    // The last poll on the wall clock, measured on the steady one: a step of the
+    // wall clock must not bring the next poll closer.
+    std::optional<WallClock::time_point> lastPoll;
+    if (lastPoll_)
+        lastPoll = now - std::chrono::duration_cast<WallClock::duration>(std::chrono::steady_clock::now() -
+                                                                          *lastPoll_);
+    const WallClock::time_point next = release_->NextPoll(serverClock_, now, roundTrip_, lastPoll);
     return std::max(std::chrono::milliseconds(0), std::chrono::ceil<std::chrono::milliseconds>(next - now));
 }
 
 void AutoBooking::Observe(const FetchedPage& page) {
+    if (page.dateImplausible && !implausibleDateLogged_) {
+        implausibleDateLogged_ = true;
+        host_.Log("服务器应答的时间与本机相差超过一天，不可信，已忽略。");
+    }
     serverClock_.Add(page);
     // The round trip of the recent answers, for the poll that must arrive on time.
     if (page.answered >= page.sent) {
@@ -112,7 +122,7 @@ void AutoBooking::Observe(const FetchedPage& page) {
 }
 
 void AutoBooking::UpdateClockStatus() {
-    if (serverClock_.Known())
+    if (serverClock_.Known() || !serverClock_.Trusted())
         status_.serverClock = OffsetText(serverClock_);
     if (release_)
         status_.untilRelease = release_->release - serverClock_.PortalTime(WallClock::now());
@@ -191,6 +201,12 @@ void AutoBooking::Watch(std::vector<std::shared_ptr<const ScheduleSlot>> watch) 
     Publish();
 }
 
+BookingResult AutoBooking::Book(PortalSession& session, const ScheduleSlot& slot) {
+    return session.Book(
+        slot.Ref(), [this] { return host_.MemberId(); }, [this](std::string_view line) { host_.Log(line); },
+        [this] { return StopWanted(); });
+}
+
 BookingResult AutoBooking::BookNow(PortalSession& session) {
     const LowerBusy lower(orderBusy_);
     status_ = AutoBookingStatus{};
@@ -199,11 +215,12 @@ BookingResult AutoBooking::BookNow(PortalSession& session) {
     status_.slot = SlotText(*orderSlot_);
     Publish();
     try {
-        BookingResult r = session.Book(
-            orderSlot_->Ref(), [this] { return host_.MemberId(); },
-            [this](std::string_view line) { host_.Log(line); });
+        BookingResult r = Book(session, *orderSlot_);
         Finish(PhaseOf(r.outcome), r.outcome == BookingOutcome::Booked ? std::string() : r.message);
         return r;
+    } catch (const FetchError& e) {
+        Finish(e.Failure() == FetchFailure::Cancelled ? Phase::Stopped : Phase::Idle);
+        throw;
     } catch (...) {
         Finish(Phase::Idle);
         throw;
@@ -243,7 +260,7 @@ void AutoBooking::Rearm(const std::string& why) {
 
 AutoBooking::TickResult AutoBooking::Tick(PortalSession& session) {
     TickResult result;
-    if (stopRequested_ || watched_.empty()) {
+    if (StopWanted() || watched_.empty()) {
         stopRequested_ = false;
         orderBusy_ = false;
         SetTimer(false);
@@ -255,6 +272,7 @@ AutoBooking::TickResult AutoBooking::Tick(PortalSession& session) {
 
     status_.event.clear();
     status_.patient = host_.PatientName();
+    lastPoll_ = std::chrono::steady_clock::now();
     std::shared_ptr<const ScheduleSlot> opened;
     for (const auto& slot : watched_) {
         const PollResult poll = session.Poll(*slot);
@@ -289,13 +307,18 @@ AutoBooking::TickResult AutoBooking::Tick(PortalSession& session) {
     status_.slot = SlotText(*opened);
     Publish();
     try {
-        result.booking = session.Book(
-            opened->Ref(), [this] { return host_.MemberId(); },
-            [this](std::string_view line) { host_.Log(line); });
+        result.booking = Book(session, *opened);
     } catch (const FetchError& e) {
-        // The portal never came right within the booking's retries: nothing was
-        // booked, so the slot is watched on.
         host_.Log(LogLine(e.what()));
+        if (e.Failure() == FetchFailure::Cancelled) {
+            // Stopped before the registration went out.
+            watched_.clear();
+            Finish(Phase::Stopped);
+            result.end = TickEnd::Stopped;
+            return result;
+        }
+        // The portal never came right before the registration, or turned the
+        // registration away unread: nothing was taken, so the slot is watched on.
         Rearm("预约请求未成功，继续自动预约");
         result.end = TickEnd::Rearmed;
         return result;

@@ -78,6 +78,10 @@ public:
     // A portal answer's Date, to keep the portal's clock (the sign-in and the
     // schedule tell it too).
     void Observe(const FetchedPage& page);
+    // A stop raised from outside the engine's thread (Ctrl+C, the window's stop
+    // button on another thread): read before each registration goes out, so a
+    // booking under way stops before it, never after it.
+    void SetExternalStop(std::function<bool()> stop) { externalStop_ = std::move(stop); }
 
     bool OrderBusy() const { return orderBusy_; }
     bool StopRequested() const { return stopRequested_; }
@@ -104,7 +108,7 @@ public:
 
     // ---- one tick of auto-booking ----
     enum class TickEnd {
-        Stopped, // a stop was pending: show kAutoBookingStoppedMessage
+        Stopped, // a stop was pending (also one that came before the registration): show kAutoBookingStoppedMessage
         Polled,  // nothing opened: the timer goes on
         Booked,  // a slot opened and the booking ran: show its outcome
         Rearmed, // a slot opened but no number could be booked yet: armed again
@@ -124,6 +128,8 @@ private:
     void Rearm(const std::string& why);
     std::string SlotText(const ScheduleSlot& slot) const;
     void UpdateClockStatus();
+    bool StopWanted() const { return stopRequested_ || (externalStop_ && externalStop_()); }
+    BookingResult Book(PortalSession& session, const ScheduleSlot& slot);
 
     AutoBookingHost& host_;
     std::function<Clock::time_point()> clock_;
@@ -137,6 +143,11 @@ private:
     PortalClock serverClock_;
     std::optional<ReleaseSchedule> release_;
     std::chrono::milliseconds roundTrip_{2};
+    std::function<bool()> externalStop_;
+    // When the last tick began polling (steady): no slot is polled sooner than
+    // 800 ms after it, whatever the portal's clock says.
+    std::optional<std::chrono::steady_clock::time_point> lastPoll_;
+    bool implausibleDateLogged_ = false;
 };
 
 } // namespace quilora

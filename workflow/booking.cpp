@@ -66,81 +66,63 @@ RegistrationValues RegistrationFor(const NumberList& list, int number, int membe
 }
 
 bool IsBooked(std::string_view answer) {
-    return answer.find("成功") != std::string_view::npos;
-}
-
-namespace {
-
-// A registration that failed in a way that may have reached the portal.
-bool MayHaveArrived(const FetchError& e) {
-    switch (e.Failure()) {
-    case FetchFailure::Refused:
-    case FetchFailure::Network:
-    case FetchFailure::ErrorStatus:
-    case FetchFailure::Cancelled: // cancelled before it was sent
+    if (answer.find("成功") == std::string_view::npos)
         return false;
-    default:
-        return true;
-    }
+    for (const std::string_view refusal : {"未成功", "不成功", "没有成功", "失败"})
+        if (answer.find(refusal) != std::string_view::npos)
+            return false;
+    return true;
 }
 
-constexpr int kMaxRegistrations = 3;
-
-// Whether the registration form still offers this number: the portal answers a
-// taken number with its refusal instead of the form.
-bool StillOffered(const PortalHosts& hosts, int number, const BookingIo& io) {
-    try {
-        const std::string form = NormalisePage(
-            std::move(io.fetch(RegistrationFormAddress(hosts, number, io.memberId(), EpochMillis()),
-                               AnswerRule::NoServerTrouble)
-                          .text));
-        return form.find("id=hideothercard") != std::string::npos ||
-               form.find("id=tbzhengjianid") != std::string::npos;
-    } catch (const FetchError&) {
-        return false;
-    }
+std::string UnansweredMessage(long status) {
+    if (status <= 0)
+        return std::string(kUnansweredMessage);
+    return "预约请求已发出，但Quilora服务器返回错误 " + std::to_string(status) +
+           "，请进入网页查看是否已预约成功。";
 }
-
-} // namespace
 
 BookingResult RunBooking(const PortalHosts& hosts, const SlotRef& slot, const BookingIo& io) {
-    const std::string numbers = NormalisePage(
-        std::move(io.fetch(NumberListAddress(hosts, slot, EpochMillis()), AnswerRule::NoServerTrouble).text));
+    BookingResult result;
+    // Number lists and forms take nothing: any trouble is tried again.
+    const auto read = [&](const PortalAddress& address, AnswerRule rule) {
+        ++result.requests;
+        return NormalisePage(std::move(io.fetch(address, rule).text));
+    };
+    const std::string numbers = read(NumberListAddress(hosts, slot, EpochMillis()), AnswerRule::NoErrorStatus);
     io.log(kNumberListHeading);
     const NumberList list = ReadNumberList(numbers, io.log);
-    if (list.numbers.empty())
-        return {BookingOutcome::NoNumber, std::string(kNoNumberFreeMessage)};
+    if (list.numbers.empty()) {
+        result.message = kNoNumberFreeMessage;
+        return result;
+    }
 
     const int number = list.numbers[DrawIndex(list.numbers.size())];
     const std::string form =
-        NormalisePage(std::move(io.fetch(RegistrationFormAddress(hosts, number, io.memberId(), EpochMillis()),
-                                         AnswerRule::NoServerTrouble)
-                                    .text));
+        read(RegistrationFormAddress(hosts, number, io.memberId(), EpochMillis()), AnswerRule::NoErrorStatus);
     const FormFields fields = ReadRegistrationForm(form);
 
     const RegistrationValues values = RegistrationFor(list, number, io.memberId(), fields);
-    std::string answer;
-    for (int sent = 1;; ++sent) {
-        try {
-            answer = NormalisePage(std::move(
-                io.fetch(RegistrationAddress(hosts, values, EpochMillis()), AnswerRule::ResendIfNotReceived)
-                    .text));
-            break;
-        } catch (const FetchError& e) {
-            if (!MayHaveArrived(e))
-                throw;
-            io.log(e.what());
-            // A dropped or empty answer has ended on the portal's side: if the
-            // number is still offered to us, that registration did not take it,
-            // and it is sent again. A time-out may still be under way there.
-            if (e.Failure() == FetchFailure::TimedOut || sent >= kMaxRegistrations ||
-                !StillOffered(hosts, number, io))
-                return {BookingOutcome::Unanswered, std::string(kUnansweredMessage)};
-        }
+    if (io.stopRequested && io.stopRequested())
+        throw FetchError("已停止，预约请求没有发出。", FetchFailure::Cancelled);
+    try {
+        // Resent by the fetcher only while it certainly was not taken in.
+        result.answer = read(RegistrationAddress(hosts, values, EpochMillis()), AnswerRule::Registration);
+    } catch (const FetchError& e) {
+        if (!e.MayHaveArrived())
+            throw;
+        io.log(e.what());
+        result.outcome = BookingOutcome::Unanswered;
+        result.message = UnansweredMessage(e.Failure() == FetchFailure::ErrorStatus ? e.Status() : 0);
+        return result;
     }
-    if (IsBooked(answer))
-        return {BookingOutcome::Booked, std::string(kBookedMessage)};
-    return {BookingOutcome::Refused, std::move(answer)};
+    if (IsBooked(result.answer)) {
+        result.outcome = BookingOutcome::Booked;
+        result.message = kBookedMessage;
+    } else {
+        result.outcome = BookingOutcome::Refused;
+        result.message = result.answer;
+    }
+    return result;
 }
 
 } // namespace quilora

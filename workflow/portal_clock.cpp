@@ -14,7 +14,10 @@ void PortalClock::Add(Clock::time_point sent, Clock::time_point answered, Clock:
     samples_.push_back({answered, date - answered, date + std::chrono::seconds(1) - sent});
     while (samples_.size() > kMaxSamples || samples_.front().answered < answered - kMaxAge)
         samples_.pop_front();
+    while (!restarts_.empty() && (restarts_.front() < answered - kMaxAge || restarts_.front() > answered))
+        restarts_.pop_front();
     if (!Narrow()) {
+        restarts_.push_back(answered);
         samples_.erase(samples_.begin(), samples_.end() - 1);
         Narrow();
     }
@@ -53,6 +56,8 @@ milliseconds PortalClock::Uncertainty() const {
 }
 
 std::string OffsetText(const PortalClock& clock) {
+    if (!clock.Trusted())
+        return "服务器时间 不可信";
     if (!clock.Known())
         return "服务器时间 未知";
     const long long ms = clock.Offset().count();

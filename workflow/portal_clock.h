@@ -39,8 +39,20 @@ public:
     // The same for a fetched page; a page without a readable Date is ignored.
     void Add(const FetchedPage& page);
 
-    // Whether any sample counts yet. Until then the offset is taken as zero.
-    bool Known() const { return !samples_.empty(); }
+    // A Date that keeps contradicting itself (frozen, running slow or fast)
+    // restarts the estimate again and again; from this many restarts within
+    // kMaxAge on, the portal's clock is not trusted and ours stands in.
+    static constexpr std::size_t kMaxRestarts = 3;
+
+    // Whether the estimate counts: some sample, and a Date that can be trusted.
+    // Until then the offset is taken as zero.
+    bool Known() const { return !samples_.empty() && Trusted(); }
+    bool Trusted() const { return restarts_.size() < kMaxRestarts; }
+    std::size_t SampleCount() const { return samples_.size(); }
+    // Whether the estimate started again after `local` (an answer contradicted it).
+    bool RestartedSince(Clock::time_point local) const {
+        return !restarts_.empty() && restarts_.back() > local;
+    }
     // The middle of the interval, portal minus local.
     std::chrono::milliseconds Offset() const;
     // Half the interval's width, rounded up so that the offset lies within
@@ -60,6 +72,7 @@ private:
     bool Narrow();
 
     std::deque<Sample> samples_; // oldest first
+    std::deque<Clock::time_point> restarts_; // when the estimate last started again
     Clock::duration low_{};
     Clock::duration high_{};
 };

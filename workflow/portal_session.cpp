@@ -27,7 +27,9 @@ FetchedPage PortalSession::Observed(FetchedPage page) const {
 bool PortalSession::SignIn(const std::string& cardNo, const std::string& password, FetchMode mode) {
     // The sign-in answer is searched as it comes, not normalised.
     const std::string answer =
-        Observed(Fetch(http_, SignInAddress(hosts_, cardNo, password, EpochMillis()), mode)).text;
+        Observed(Fetch(http_, SignInAddress(hosts_, cardNo, password, EpochMillis()), mode,
+                       AnswerRule::NoErrorStatus))
+            .text;
     if (answer.find("错误") != std::string::npos)
         return false;
     cardNo_ = cardNo;
@@ -43,14 +45,19 @@ bool PortalSession::SignInAgain(FetchMode mode) {
 }
 
 std::vector<PatientRecord> PortalSession::Patients() {
-    return ReadPatients(Observed(Fetch(http_, PatientsAddress(hosts_, EpochMillis()))).text);
+    // An error page is no patient list: it must not empty the account's cache.
+    return ReadPatients(Observed(Fetch(http_, PatientsAddress(hosts_, EpochMillis()), FetchMode::Interactive,
+                                       AnswerRule::NoErrorStatus))
+                            .text);
 }
 
 std::size_t PortalSession::Schedule(int hospitalId, int doctorId, std::string_view doctorName,
                                     std::string_view hospitalName, const std::function<void()>& pageIn,
                                     const std::function<void(ScheduleSlot)>& onSlot) {
     const std::string page =
-        Observed(ReadPage(http_, DoctorPageAddress(hosts_, hospitalId, doctorId, EpochMillis()))).text;
+        Observed(ReadPage(http_, DoctorPageAddress(hosts_, hospitalId, doctorId, EpochMillis()),
+                          FetchMode::Interactive, AnswerRule::NoErrorStatus))
+            .text;
     if (pageIn)
         pageIn();
     return ScanSchedule(page, doctorName, hospitalName, onSlot);
@@ -79,13 +86,15 @@ PollResult PortalSession::Poll(const ScheduleSlot& slot) {
 }
 
 BookingResult PortalSession::Book(const SlotRef& slot, const std::function<int()>& memberId,
-                                  const std::function<void(std::string_view)>& log) {
+                                  const std::function<void(std::string_view)>& log,
+                                  const std::function<bool()>& stopRequested) {
     BookingIo io;
     io.fetch = [this](const PortalAddress& a, AnswerRule rule) {
         return Observed(Fetch(http_, a, FetchMode::Booking, rule));
     };
     io.log = log;
     io.memberId = memberId;
+    io.stopRequested = stopRequested;
     return RunBooking(hosts_, slot, io);
 }
 

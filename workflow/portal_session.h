@@ -42,6 +42,8 @@ public:
 
     // The sign-in: true unless the answer holds "错误". A success keeps the card
     // number and the password for signing in again when the portal forgets the session.
+    // An error page (status 400 or above) or no answer is the server's trouble,
+    // never the portal's word: tried again, then FetchError.
     bool SignIn(const std::string& cardNo, const std::string& password,
                 FetchMode mode = FetchMode::Interactive);
     // Signs in again with the last successful card number and password; false
@@ -56,9 +58,11 @@ public:
                          const std::function<void(ScheduleSlot)>& onSlot);
     // One short attempt; never throws for the portal's trouble.
     PollResult Poll(const ScheduleSlot& slot);
-    // The booking transaction, retrying while the portal is in trouble.
+    // The booking transaction, retrying while the portal is in trouble;
+    // stopRequested is read just before the registration goes out.
     BookingResult Book(const SlotRef& slot, const std::function<int()>& memberId,
-                       const std::function<void(std::string_view)>& log);
+                       const std::function<void(std::string_view)>& log,
+                       const std::function<bool()>& stopRequested = nullptr);
 
 private:
     FetchedPage Observed(FetchedPage page) const;

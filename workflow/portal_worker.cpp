@@ -51,6 +51,10 @@ PortalWorker::PortalWorker(PortalHosts hosts)
     qRegisterMetaType<quilora::JobOutcome>();
     qRegisterMetaType<quilora::TickOutcome>();
     http_->SetLogWindow(relay_.get());
+    http_->SetCancelFlag(&cancel_);
+    // Read before the registration goes out: a stop or a 取消 until then ends
+    // the booking without it; once it is out, its outcome is awaited.
+    order_->SetExternalStop([this] { return stop_.load() || cancel_.load(); });
     session_->SetAnswerObserver([this](const FetchedPage& page) { order_->Observe(page); });
     tick_->setTimerType(Qt::PreciseTimer);
     connect(tick_, &QTimer::timeout, this, &PortalWorker::RunTick);
@@ -106,7 +110,7 @@ bool PortalWorker::Begin(Activity activity, std::uint64_t job) {
         return false;
     activity_ = activity;
     currentJob_ = job;
-    http_->ClearCancel();
+    cancel_ = false;
     return true;
 }
 
@@ -119,8 +123,10 @@ void PortalWorker::End() {
 PortalWorker::CancelAnswer PortalWorker::Cancel(std::uint64_t job) {
     const std::lock_guard lock(mutex_);
     if (activity_ == Activity::Job && currentJob_ == job) {
-        if (!http_->RequestCancel())
+        if (http_->RegistrationUnderWay())
             return CancelAnswer::RegistrationUnderWay;
+        cancel_ = true;
+        http_->Interrupt();
     }
     cancelledUpTo_ = std::max(cancelledUpTo_, job);
     return CancelAnswer::Cancelled;
@@ -202,8 +208,10 @@ std::uint64_t PortalWorker::RequestStop() {
     {
         // A poll or a booking's number list under way ends at once.
         const std::lock_guard lock(mutex_);
-        if (activity_ == Activity::Tick)
-            http_->RequestCancel();
+        if (activity_ == Activity::Tick) {
+            cancel_ = true;
+            http_->Interrupt();
+        }
     }
     return Command([this] {
         if (!order_->TimerEnabled()) {
@@ -223,7 +231,8 @@ void PortalWorker::TickNow() {
 void PortalWorker::Shutdown() {
     closing_ = true;
     const std::lock_guard lock(mutex_);
-    http_->RequestCancel();
+    cancel_ = true;
+    http_->Interrupt();
 }
 
 // ---- ticks ----

@@ -1,7 +1,6 @@
 #include "workflow/release_schedule.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cstdio>
 #include <ctime>
 #include <optional>
@@ -31,6 +30,13 @@ std::optional<Clock::time_point> Probe(const PortalClock& clock, Clock::time_poi
     return send;
 }
 
+// Whether the clock can place the fast phase: answers that agree, none of
+// them contradicted lately.
+bool Settled(const PortalClock& clock, Clock::time_point now) {
+    return !clock.Known() ||
+           (clock.SampleCount() >= 2 && !clock.RestartedSince(now - ReleaseSchedule::kSlowInterval));
+}
+
 bool Precise(const PortalClock& clock) {
     return clock.Known() && clock.Uncertainty() <= ReleaseSchedule::kPreciseEnough;
 }
@@ -41,8 +47,10 @@ Clock::time_point ReleaseSchedule::AlignedPoll(const PortalClock& clock, ms roun
     return clock.LocalTime(release + kLandAfter) - roundTrip / 2;
 }
 
-Clock::time_point ReleaseSchedule::NextPoll(const PortalClock& clock, Clock::time_point now,
-                                            ms roundTrip) const {
+Clock::time_point ReleaseSchedule::NextPoll(const PortalClock& clock, Clock::time_point now, ms roundTrip,
+                                            std::optional<Clock::time_point> lastPoll) const {
+    const Clock::time_point fastFloor = lastPoll ? *lastPoll + kCadence : now;
+    const Clock::time_point slowFloor = lastPoll ? *lastPoll + kSlowInterval : now;
     const Clock::time_point aligned = AlignedPoll(clock, roundTrip);
     // The cadence's grid through the aligned poll; the ticks after it go on every 800 ms.
     const auto gridAfter = [&](Clock::time_point t) {
@@ -54,9 +62,11 @@ Clock::time_point ReleaseSchedule::NextPoll(const PortalClock& clock, Clock::tim
 
     if (now < fastStart) {
         // Slow: one poll every 30 s at most, placed to narrow the clock.
-        const Clock::time_point earliest = now + kSlowInterval;
+        const Clock::time_point earliest = std::max(now + kSlowInterval, slowFloor);
+        // A clock that just started again may be a Date that lies (frozen, slow):
+        // it would place the fast phase a moment ahead again and again.
         if (earliest >= fastStart)
-            return fastStart;
+            return std::max(fastStart, Settled(clock, now) ? fastFloor : slowFloor);
         if (!Precise(clock))
             if (const auto probe = Probe(clock, earliest,
                                          std::min(earliest + std::chrono::seconds(5), fastStart), roundTrip))
@@ -64,30 +74,34 @@ Clock::time_point ReleaseSchedule::NextPoll(const PortalClock& clock, Clock::tim
         return earliest;
     }
     // Fast: about every 800 ms. While the clock is still wide and the aligned poll
-    // is not near, a tick may move by up to 300 ms to probe the second's change.
-    if (!Precise(clock) && now + kSteadyApproach < aligned)
-        if (const auto probe = Probe(clock, now + kCadence - ms(300), now + kCadence + ms(300), roundTrip))
+    // is not near, a tick may come up to a second late to probe the second's
+    // change (a second always holds one).
+    const Clock::time_point earliest = std::max(now + kCadence / 2, fastFloor);
+    if (!Precise(clock) && now + kSteadyApproach < aligned) {
+        const Clock::time_point from = std::max(now + kCadence - ms(300), fastFloor);
+        if (const auto probe = Probe(clock, from, from + ms(1000), roundTrip))
             return *probe;
-    return gridAfter(now + kCadence / 2);
+    }
+    // When the grid moved a little earlier since the last poll, the floor would
+    // skip a whole tick (the aligned one, maybe): poll a little late instead.
+    const Clock::time_point next = gridAfter(earliest);
+    if (lastPoll && fastFloor > now + kCadence / 2 && next - kCadence < fastFloor &&
+        fastFloor - (next - kCadence) <= kFloorSlack)
+        return fastFloor;
+    return next;
 }
 
 std::optional<Clock::time_point> ReleaseMoment(std::string_view text, Clock::time_point portalNow) {
-    // "H:MM", "HH:MM" or "HH:MM:SS", nothing else.
-    std::vector<int> parts;
-    for (std::size_t from = 0;;) {
-        const std::size_t end = std::min(text.find(':', from), text.size());
-        const std::string_view part = text.substr(from, end - from);
-        int value = 0;
-        if (part.empty() || part.size() > 2 ||
-            std::from_chars(part.data(), part.data() + part.size(), value).ptr != part.data() + part.size())
-            return std::nullopt;
-        parts.push_back(value);
-        if (end == text.size())
-            break;
-        from = end + 1;
-    }
-    if (parts.size() < 2 || parts.size() > 3)
+    // "HH:MM" or "HH:MM:SS", two digits each, nothing else.
+    if (text.size() != 5 && text.size() != 8)
         return std::nullopt;
+    std::vector<int> parts;
+    for (std::size_t at = 0; at < text.size(); at += 3) {
+        const char hi = text[at], lo = text[at + 1];
+        if (hi < '0' || hi > '9' || lo < '0' || lo > '9' || (at + 2 < text.size() && text[at + 2] != ':'))
+            return std::nullopt;
+        parts.push_back((hi - '0') * 10 + (lo - '0'));
+    }
     const int h = parts[0], m = parts[1], sec = parts.size() == 3 ? parts[2] : 0;
     if (h > 23 || m > 59 || sec > 59)
         return std::nullopt;

@@ -28,18 +28,26 @@ struct ReleaseSchedule {
     static constexpr std::chrono::seconds kSteadyApproach{5};
     // Below this uncertainty the clock needs no more probing.
     static constexpr ms kPreciseEnough{10};
+    // A grid point this little before the 800 ms floor is taken late, at the
+    // floor, rather than skipped.
+    static constexpr ms kFloorSlack{100};
 
     Clock::time_point release; // on the portal's clock
 
     // The local moment at which the next poll should be sent, given the local
-    // time now and the round trip of a poll.
-    Clock::time_point NextPoll(const PortalClock& clock, Clock::time_point now, ms roundTrip) const;
+    // time now, the round trip of a poll and when the last poll was sent.
+    // Whatever the portal's clock says, it is never sooner than kCadence after
+    // the last poll, nor sooner than kSlowInterval while the release is more
+    // than kFastLead away.
+    Clock::time_point NextPoll(const PortalClock& clock, Clock::time_point now, ms roundTrip,
+                               std::optional<Clock::time_point> lastPoll = std::nullopt) const;
     // The local moment at which the aligned poll is sent.
     Clock::time_point AlignedPoll(const PortalClock& clock, ms roundTrip) const;
 };
 
-// "HH:MM" or "HH:MM:SS" as the next such moment of the portal's clock: today,
-// or tomorrow when it has passed. nullopt when the text is no such time.
+// "HH:MM" or "HH:MM:SS" (two digits each; hours 00-23, minutes and seconds
+// 00-59) as the next such moment of the portal's clock: today, or tomorrow
+// when it has passed. nullopt when the text is no such time.
 std::optional<std::chrono::system_clock::time_point>
 ReleaseMoment(std::string_view text, std::chrono::system_clock::time_point portalNow);
 

@@ -18,7 +18,8 @@ bool Matches(std::string_view expression, std::string_view text) {
 } // namespace
 
 PollAnswer ReadPollAnswer(long status, std::string_view answer) {
-    if (status >= 500 || status == 429)
+    // An error page is the server's, never the portal's word on the slot.
+    if (status >= 400)
         return PollAnswer::ServerTrouble;
     // Either form of the entry means numbers are out; the list writes its
     // entries with five arguments and its quick pick with four.

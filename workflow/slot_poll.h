@@ -9,7 +9,7 @@ namespace quilora {
 enum class PollAnswer {
     Opened,        // the list shows a number entry: book now
     NotReleased,   // the portal's own "not yet released" answer
-    ServerTrouble, // a status of 500 or above, 429, or no answer at all: poll on
+    ServerTrouble, // a status of 400 or above, or no answer at all: poll on
     SignedOut,     // any other answer: what a portal that forgot the session sends
 };
 

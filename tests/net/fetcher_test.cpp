@@ -4,6 +4,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <ctime>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -78,9 +79,14 @@ protected:
                 res.set_content("served", "text/html");
             }
         });
-        server_.Get("/dated", [](const httplib::Request&, httplib::Response& res) {
-            res.set_header("Date", "Tue, 15 Nov 1994 08:12:31 GMT");
+        server_.Get("/dated", [](const httplib::Request& req, httplib::Response& res) {
+            res.set_header("Date", req.get_param_value("date"));
             res.set_content("dated", "text/html");
+        });
+        // Which connection each request came on.
+        server_.Get("/port", [this](const httplib::Request& req, httplib::Response& res) {
+            ++hits_;
+            res.set_content(std::to_string(req.remote_port), "text/plain");
         });
         server_.Get("/gbk", [](const httplib::Request&, httplib::Response& res) {
             res.set_content("\xB1\xB1\xBE\xA9\xD0\xAD\xBA\xCD", "text/html"); // 北京协和, no charset
@@ -167,16 +173,40 @@ TEST_F(FetcherTest, DecodesByDeclaredCharsetElseGbk) {
     EXPECT_EQ(hits_, 1);
 }
 
+std::string HttpDateOf(std::time_t t) {
+    std::tm utc{};
+    gmtime_r(&t, &utc);
+    char text[64];
+    std::strftime(text, sizeof text, "%a,%%20%d%%20%b%%20%Y%%20%H:%M:%S%%20GMT", &utc);
+    return text;
+}
+
 TEST_F(FetcherTest, TheCallerLearnsTheStatusAndTheDateOfTheAnswer) {
     const FetchedPage missing = Fetch(*client_, PortalAddress{Url("/missing"), "x"});
     EXPECT_EQ(missing.text, "no such page");
     EXPECT_EQ(missing.status, 404);
-    const FetchedPage dated = Fetch(*client_, PortalAddress{Url("/dated"), "x"});
+    const std::time_t hourAgo = std::time(nullptr) - 3600;
+    const FetchedPage dated = Fetch(*client_, PortalAddress{Url("/dated?date=" + HttpDateOf(hourAgo)), "x"});
     EXPECT_EQ(dated.status, 200);
     ASSERT_TRUE(dated.date.has_value());
-    EXPECT_EQ(std::chrono::system_clock::to_time_t(*dated.date), 784887151); // Tue, 15 Nov 1994 08:12:31 GMT
+    EXPECT_EQ(std::chrono::system_clock::to_time_t(*dated.date), hourAgo);
+    EXPECT_FALSE(dated.dateImplausible);
     EXPECT_LE(dated.sent, dated.answered);
     EXPECT_FALSE(Fetch(*client_, PortalAddress{Url("/login"), "x"}).date.has_value());
+}
+
+// No clock runs a day apart: such a Date is not taken, and one beyond the
+// clock's range (year 9999) must not overflow into a wrong offset.
+TEST_F(FetcherTest, ADateADayOrMoreAwayIsNotTaken) {
+    const std::time_t now = std::time(nullptr);
+    for (const std::string& date : {std::string("Fri,%2031%20Dec%209999%2023:59:59%20GMT"),
+                                   std::string("Thu,%2001%20Jan%201970%2000:00:00%20GMT"), HttpDateOf(now + 90000),
+                                   HttpDateOf(now - 90000)}) {
+        SCOPED_TRACE(date);
+        const FetchedPage page = Fetch(*client_, PortalAddress{Url("/dated?date=" + date), "x"});
+        EXPECT_FALSE(page.date.has_value());
+        EXPECT_TRUE(page.dateImplausible);
+    }
 }
 
 // Which answers a request takes, and the one line it gives up with otherwise.
@@ -201,29 +231,18 @@ TEST_F(FetcherTest, AnswerRulesDecideWhatIsTriedAgain) {
          "（服务器返回错误 404）", FetchFailure::ErrorStatus},
         {"500 for the crawler", "/busy", FetchMode::Interactive, AnswerRule::NoErrorStatus, 3,
          "（服务器返回错误 500）", FetchFailure::ErrorStatus},
-        {"a refusal page is an answer while booking",
-         "/missing",
-         FetchMode::Booking,
-         AnswerRule::NoServerTrouble,
-         1,
-         "no such page",
-         {}},
-        {"server trouble is sent again",
-         "/busy-twice",
-         FetchMode::Booking,
-         AnswerRule::NoServerTrouble,
-         3,
-         "served",
-         {}},
-        {"a 500 did not take the registration",
-         "/busy-twice",
-         FetchMode::Booking,
-         AnswerRule::ResendIfNotReceived,
-         3,
-         "served",
-         {}},
-        {"an empty answer may have taken it", "/empty", FetchMode::Booking, AnswerRule::ResendIfNotReceived,
-         1, "（服务器返回了空白页面）", FetchFailure::Empty},
+        {"server trouble is sent again while booking", "/busy-twice", FetchMode::Booking,
+         AnswerRule::NoErrorStatus, 3, "served", {}},
+        // A registration: a 503 is turned away unread, so it is sent again...
+        {"a 503 did not take the registration", "/busy-twice", FetchMode::Booking, AnswerRule::Registration, 3,
+         "served", {}},
+        // ...anything else may have taken it: once only.
+        {"a 500 may have taken it", "/busy", FetchMode::Booking, AnswerRule::Registration, 1,
+         "（服务器返回错误 500）", FetchFailure::ErrorStatus},
+        {"a 404 may have taken it", "/missing", FetchMode::Booking, AnswerRule::Registration, 1,
+         "（服务器返回错误 404）", FetchFailure::ErrorStatus},
+        {"an empty answer may have taken it", "/empty", FetchMode::Booking, AnswerRule::Registration, 1,
+         "（服务器返回了空白页面）", FetchFailure::Empty},
     };
     client_->SetLimits(FetchMode::Booking, {200ms, 400ms, 100, 1500ms});
     for (const auto& c : cases) {
@@ -236,9 +255,58 @@ TEST_F(FetcherTest, AnswerRulesDecideWhatIsTriedAgain) {
             const std::string text = e.what();
             EXPECT_NE(text.find(c.expected), std::string::npos) << text;
             EXPECT_EQ(e.Failure(), c.failure);
+            EXPECT_EQ(e.MayHaveArrived(), c.rule == AnswerRule::Registration);
         }
         EXPECT_EQ(hits_, c.expectedHits);
     }
+}
+
+// A registration never rides a kept-alive connection (which libcurl would
+// silently resend on when the server has closed it), and leaves none behind.
+TEST_F(FetcherTest, ARegistrationHasAConnectionOfItsOwn) {
+    const std::string kept1 = FetchPage(*client_, Url("/port"));
+    const std::string kept2 = FetchPage(*client_, Url("/port"));
+    EXPECT_EQ(kept1, kept2) << "ordinary requests keep their connection";
+    const std::string reg1 = Fetch(*client_, PortalAddress{Url("/port"), "x"}, FetchMode::Booking,
+                                   AnswerRule::Registration)
+                                 .text;
+    const std::string after = FetchPage(*client_, Url("/port"));
+    const std::string reg2 = Fetch(*client_, PortalAddress{Url("/port"), "x"}, FetchMode::Booking,
+                                   AnswerRule::Registration)
+                                 .text;
+    EXPECT_NE(reg1, kept2);
+    EXPECT_NE(after, reg1) << "the registration's connection was reused";
+    EXPECT_NE(reg2, after);
+    EXPECT_NE(reg2, reg1);
+}
+
+// The user's 取消 (or Ctrl+C) ends a wait at once, but never a registration.
+TEST_F(FetcherTest, TheCancelFlagEndsWaitsButNotARegistration) {
+    std::atomic<bool> cancel{false};
+    client_->SetCancelFlag(&cancel);
+    client_->SetLimits(FetchMode::Interactive, {200ms, 5000ms, 3, 8000ms});
+    std::thread raise([&] {
+        std::this_thread::sleep_for(200ms);
+        cancel = true;
+    });
+    const auto start = Clock::now();
+    try {
+        FetchPage(*client_, Url("/stall"));
+        ADD_FAILURE() << "no error";
+    } catch (const FetchError& e) {
+        EXPECT_EQ(e.Failure(), FetchFailure::Cancelled);
+        EXPECT_NE(std::string(e.what()).find("（已取消）"), std::string::npos) << e.what();
+    }
+    raise.join();
+    EXPECT_LT(Clock::now() - start, 2000ms);
+    EXPECT_EQ(hits_, 1);
+    // raised before: nothing goes out...
+    EXPECT_THROW(FetchPage(*client_, Url("/login")), FetchError);
+    // ...but a registration is never cut off by it
+    EXPECT_EQ(Fetch(*client_, PortalAddress{Url("/login"), "x"}, FetchMode::Booking, AnswerRule::Registration).text,
+              "welcome");
+    cancel = false;
+    EXPECT_EQ(FetchPage(*client_, Url("/login")), "welcome");
 }
 
 // Each case gives up with FetchError after the bounded attempts, logs its
@@ -295,18 +363,25 @@ TEST_F(FetcherTest, StalledAttemptsShareTheTotalBudget) {
     EXPECT_LE(hits_, 3);
 }
 
-// A cancel from another thread while the request waits for its answer.
-void CancelWhenArrived(HttpClient& client, const std::atomic<int>& hits, std::atomic<bool>& cut) {
-    while (hits == 0)
-        std::this_thread::sleep_for(5ms);
-    std::this_thread::sleep_for(50ms);
-    cut = client.RequestCancel();
-}
-
-TEST_F(FetcherTest, ACancelCutsTheWaitAndEveryLaterRequestUntilCleared) {
+// Interrupt, after the flag, wakes a wait at once: no progress call of libcurl
+// is awaited. A registration under way says so, and is not woken.
+TEST_F(FetcherTest, InterruptWakesAWaitAtOnceButNeverARegistration) {
+    std::atomic<bool> cancel{false};
+    client_->SetCancelFlag(&cancel);
     client_->SetLimits(FetchMode::Interactive, {1000ms, 8000ms, 3, 8000ms});
-    std::atomic<bool> cut{false};
-    std::thread canceller(CancelWhenArrived, std::ref(*client_), std::cref(hits_), std::ref(cut));
+    client_->SetLimits(FetchMode::Booking, {1000ms, 800ms, 1, 800ms});
+    std::atomic<bool> registering{false};
+    // Raises the flag and wakes the client once the request has arrived.
+    const auto cancelWhenArrived = [&] {
+        while (hits_ == 0)
+            std::this_thread::sleep_for(5ms);
+        std::this_thread::sleep_for(50ms);
+        registering = client_->RegistrationUnderWay();
+        cancel = true;
+        client_->Interrupt();
+    };
+
+    std::thread canceller(cancelWhenArrived);
     const auto start = Clock::now();
     try {
         FetchPage(*client_, Url("/stall"));
@@ -315,36 +390,28 @@ TEST_F(FetcherTest, ACancelCutsTheWaitAndEveryLaterRequestUntilCleared) {
         EXPECT_EQ(e.Failure(), FetchFailure::Cancelled) << e.what();
     }
     canceller.join();
-    EXPECT_TRUE(cut);
-    EXPECT_LT(Clock::now() - start, 4000ms) << "not the attempt's time-out";
-    EXPECT_EQ(hits_, 1) << "no attempt after the cancel";
-
-    // Still cancelled: nothing is sent, whatever the rule.
-    for (const AnswerRule rule : {AnswerRule::AnyAnswer, AnswerRule::ResendIfNotReceived}) {
-        EXPECT_THROW(Fetch(*client_, {Url("/login"), Url("/login")}, FetchMode::Interactive, rule),
-                     FetchError);
-    }
+    EXPECT_LT(Clock::now() - start, 500ms) << "woken, not found at a progress call";
+    EXPECT_FALSE(registering);
     EXPECT_EQ(hits_, 1);
 
-    client_->ClearCancel();
-    EXPECT_EQ(FetchPage(*client_, Url("/login")), "welcome");
-}
-
-TEST_F(FetcherTest, ARegistrationUnderWayRunsToItsOutcome) {
-    client_->SetLimits(FetchMode::Booking, {1000ms, 800ms, 1, 800ms});
-    std::atomic<bool> cut{true};
-    std::thread canceller(CancelWhenArrived, std::ref(*client_), std::cref(hits_), std::ref(cut));
+    cancel = false;
+    hits_ = 0;
+    canceller = std::thread(cancelWhenArrived);
     try {
-        Fetch(*client_, {Url("/stall"), Url("/stall")}, FetchMode::Booking, AnswerRule::ResendIfNotReceived);
+        Fetch(*client_, {Url("/stall"), Url("/stall")}, FetchMode::Booking, AnswerRule::Registration);
         ADD_FAILURE() << "no error";
     } catch (const FetchError& e) {
         EXPECT_EQ(e.Failure(), FetchFailure::TimedOut) << e.what();
+        EXPECT_TRUE(e.MayHaveArrived());
     }
     canceller.join();
-    EXPECT_FALSE(cut) << "the cancel was refused: the registration had been sent";
-    EXPECT_FALSE(client_->CancelRequested());
+    EXPECT_TRUE(registering);
     EXPECT_FALSE(client_->RegistrationUnderWay());
     EXPECT_EQ(hits_, 1);
+
+    // The client stays usable once the flag is lowered.
+    cancel = false;
+    EXPECT_EQ(FetchPage(*client_, Url("/login")), "welcome");
 }
 
 #ifndef _WIN32
@@ -389,6 +456,25 @@ TEST_F(FetcherTest, RefusedConnectionGivesUpQuickly) {
     }
     // the client stays usable afterwards
     EXPECT_EQ(FetchPage(*client_, Url("/login")), "welcome");
+}
+
+// A refused connection never took a registration: it is sent again, spaced,
+// until the budget is spent, and then nothing was booked.
+TEST_F(FetcherTest, ARefusedRegistrationIsSentAgainSpaced) {
+    RefusingPort refusing;
+    const std::string url = "http://127.0.0.1:" + std::to_string(refusing.port()) + "/x";
+    client_->SetLimits(FetchMode::Booking, {200ms, 400ms, 100, 1000ms});
+    const auto start = Clock::now();
+    try {
+        Fetch(*client_, PortalAddress{url, "x"}, FetchMode::Booking, AnswerRule::Registration);
+        ADD_FAILURE() << "no error";
+    } catch (const FetchError& e) {
+        EXPECT_EQ(e.Failure(), FetchFailure::Refused);
+        EXPECT_FALSE(e.MayHaveArrived());
+    }
+    const auto took = Clock::now() - start;
+    EXPECT_GE(took, 900ms) << "tried until the budget";
+    EXPECT_LT(took, 1500ms);
 }
 #endif
 

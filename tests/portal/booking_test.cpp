@@ -117,13 +117,30 @@ TEST_F(BookingTest, ABookingTakesTheNumberAndATakenNumberIsRefused) {
 }
 
 TEST_F(BookingTest, TakingTheLastNumberTurnsTheSlotFull) {
-    const auto open = Portal().FindSlot(state::kOpen);
+    // One patient takes one number of a slot: an open slot with no more free
+    // numbers than the demo account has patients.
+    std::optional<portal::SlotOfDoctor> open;
+    for (const portal::Doctor& d : Portal().GetCatalogue().Doctors()) {
+        for (const portal::Slot& s : Portal().SlotsOf(d.id))
+            if (s.state == state::kOpen && Portal().FreeNumbers(s.sn).size() <= Portal().DemoAccount().patients.size())
+                open = portal::SlotOfDoctor{d, s};
+        if (open)
+            break;
+    }
     ASSERT_TRUE(open);
     const std::vector<int> free = Portal().FreeNumbers(open->slot.sn);
-    for (int k : free)
-        ASSERT_NE(
-            Register(ValuesFor(open->slot, Catalogue::NumberId(open->slot.sn, k), Demo(0))).find("成功"),
-            std::string::npos);
+    ASSERT_GE(free.size(), 2u);
+    const std::string twice =
+        Register(ValuesFor(open->slot, Catalogue::NumberId(open->slot.sn, free[0]), Demo(0)));
+    ASSERT_NE(twice.find("成功"), std::string::npos);
+    // The same patient again on the same slot, another number: refused.
+    EXPECT_NE(Register(ValuesFor(open->slot, Catalogue::NumberId(open->slot.sn, free[1]), Demo(0)))
+                  .find("您已预约过该时段，不能重复预约！"),
+              std::string::npos);
+    for (std::size_t i = 1; i < free.size(); ++i)
+        ASSERT_NE(Register(ValuesFor(open->slot, Catalogue::NumberId(open->slot.sn, free[i]), Demo(int(i))))
+                      .find("成功"),
+                  std::string::npos);
     EXPECT_EQ(StateOnDoctorPage(*open), state::kFull);
     const std::string list = Read(NumberListAddress(Hosts(), RefOf(open->slot), EpochMillis()));
     EXPECT_NE(list.find("|已约满|"), std::string::npos);

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -146,8 +147,8 @@ TEST(RunBooking, ThreeRequestsInOrderWithTheDrawnNumber) {
     EXPECT_EQ(booked.outcome, BookingOutcome::Booked);
     EXPECT_EQ(booked.message, kBookedMessage);
     // Only the registration is never sent twice once it may have arrived.
-    EXPECT_EQ(portal.rules, (std::vector<AnswerRule>{AnswerRule::NoServerTrouble, AnswerRule::NoServerTrouble,
-                                                     AnswerRule::ResendIfNotReceived}));
+    EXPECT_EQ(portal.rules, (std::vector<AnswerRule>{AnswerRule::NoErrorStatus, AnswerRule::NoErrorStatus,
+                                                     AnswerRule::Registration}));
 
     ASSERT_EQ(portal.asked.size(), 3u);
     EXPECT_EQ(
@@ -219,65 +220,88 @@ TEST(RunBooking, PatientIsReadAsEachRequestIsBuilt) {
     EXPECT_NE(portal.asked[2].find("memberid=502&"), std::string::npos);
 }
 
-// A registration that may have reached the portal is sent again only when
-// the portal shows it did not take the number (the form still offers it after
-// a dropped or empty answer); a time-out may still be under way, and a number
-// no longer offered may be ours: the user is told to look. One that certainly
-// did not arrive is the portal's trouble, not an outcome.
-TEST(RunBooking, ARegistrationWithoutAnswerIsSentAgainOnlyWhenTheNumberIsStillOffered) {
+// The registration is not idempotent: whatever failure the fetcher gives up
+// with after it may have reached the portal is an unknown outcome, told as
+// such, with nothing sent again (the fetcher itself resends only what was
+// turned away unread). One that certainly never got in is the portal's
+// trouble: nothing was booked.
+TEST(RunBooking, ARegistrationThatMayHaveArrivedIsNeverSentAgain) {
     struct Case {
         const char* name;
         FetchFailure failure;
-        int failures;      // registrations that get this failure before one is answered
-        bool stillOffered; // what the form says after a failure
-        BookingOutcome outcome;
-        int registrations; // registration requests sent in all
+        long status;
+        bool mayHaveArrived;
+        std::optional<BookingOutcome> outcome; // none: FetchError
+        std::string message;
     } cases[] = {
-        {"dropped, still offered: sent again", FetchFailure::Dropped, 1, true, BookingOutcome::Booked, 2},
-        {"empty, still offered: sent again", FetchFailure::Empty, 1, true, BookingOutcome::Booked, 2},
-        {"dropped, taken meanwhile", FetchFailure::Dropped, 1, false, BookingOutcome::Unanswered, 1},
-        {"timed out: never again", FetchFailure::TimedOut, 1, true, BookingOutcome::Unanswered, 1},
-        {"dropped every time: three at most", FetchFailure::Dropped, 10, true, BookingOutcome::Unanswered, 3},
+        {"500 after it went out", FetchFailure::ErrorStatus, 500, true, BookingOutcome::Unanswered,
+         "预约请求已发出，但Quilora服务器返回错误 500，请进入网页查看是否已预约成功。"},
+        {"dropped", FetchFailure::Dropped, 0, true, BookingOutcome::Unanswered, std::string(kUnansweredMessage)},
+        {"empty", FetchFailure::Empty, 200, true, BookingOutcome::Unanswered, std::string(kUnansweredMessage)},
+        {"timed out", FetchFailure::TimedOut, 0, true, BookingOutcome::Unanswered,
+         std::string(kUnansweredMessage)},
+        {"503 all along: never got in", FetchFailure::ErrorStatus, 503, false, std::nullopt, ""},
+        {"refused all along", FetchFailure::Refused, 0, false, std::nullopt, ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         CannedPortal portal;
-        portal.answers = {{"/Action/NumberWater.ashx", kThreeNumbers},
-                          {"/Action/RegCheck.ashx", kForm},
-                          {"/Action/Register.ashx", "0|OK|预约成功"}};
-        BookingIo io = portal.Io();
-        const auto canned = io.fetch;
-        int registrations = 0, forms = 0;
-        io.fetch = [&](const PortalAddress& a, AnswerRule rule) {
-            if (a.url.find("/Action/RegCheck.ashx") != std::string::npos && ++forms > 1 && !c.stillOffered) {
-                FetchedPage taken;
-                taken.status = 200;
-                taken.text = "-5|已被预约|该号源已不可预约";
-                return taken;
-            }
-            if (a.url.find("/Action/Register.ashx") != std::string::npos && ++registrations <= c.failures)
-                throw FetchError("无法连接到Quilora服务器，请检查网络后重试。（x）", c.failure);
-            return canned(a, rule);
-        };
-        const BookingResult r = RunBooking(kHosts, kSlot, io);
-        EXPECT_EQ(r.outcome, c.outcome);
-        if (c.outcome == BookingOutcome::Unanswered) {
-            EXPECT_EQ(r.message, kUnansweredMessage);
-        }
-        EXPECT_EQ(registrations, c.registrations);
-    }
-    for (const FetchFailure failure : {FetchFailure::ErrorStatus, FetchFailure::Refused}) {
-        CannedPortal portal;
         portal.answers = {{"/Action/NumberWater.ashx", kThreeNumbers}, {"/Action/RegCheck.ashx", kForm}};
         BookingIo io = portal.Io();
         const auto canned = io.fetch;
+        int registrations = 0;
         io.fetch = [&](const PortalAddress& a, AnswerRule rule) {
-            if (a.url.find("/Action/Register.ashx") != std::string::npos)
-                throw FetchError("无法连接到Quilora服务器，请检查网络后重试。（x）", failure, 503);
+            if (a.url.find("/Action/Register.ashx") != std::string::npos) {
+                ++registrations;
+                throw FetchError("无法连接到Quilora服务器，请检查网络后重试。（x）", c.failure, c.status,
+                                 c.mayHaveArrived);
+            }
             return canned(a, rule);
         };
-        EXPECT_THROW(RunBooking(kHosts, kSlot, io), FetchError);
+        if (!c.outcome) {
+            EXPECT_THROW(RunBooking(kHosts, kSlot, io), FetchError);
+        } else {
+            const BookingResult r = RunBooking(kHosts, kSlot, io);
+            EXPECT_EQ(r.outcome, *c.outcome);
+            EXPECT_EQ(r.message, c.message);
+        }
+        EXPECT_EQ(registrations, 1);
     }
+}
+
+TEST(RunBooking, AStopBeforeTheRegistrationSendsNothing) {
+    CannedPortal portal;
+    portal.answers = {{"/Action/NumberWater.ashx", kThreeNumbers}, {"/Action/RegCheck.ashx", kForm}};
+    BookingIo io = portal.Io();
+    io.stopRequested = [] { return true; };
+    try {
+        RunBooking(kHosts, kSlot, io);
+        ADD_FAILURE() << "no stop";
+    } catch (const FetchError& e) {
+        EXPECT_EQ(e.Failure(), FetchFailure::Cancelled);
+    }
+    ASSERT_EQ(portal.asked.size(), 2u);
+    EXPECT_EQ(portal.asked.back().find("/Action/Register.ashx"), std::string::npos);
+}
+
+// A 200 answer is a success only when it says so without saying it failed.
+TEST(IsBooked, SuccessWordsAndTheirNegations) {
+    struct Case {
+        const char* answer;
+        bool booked;
+    } cases[] = {
+        {"1|预约成功|您已成功预约2026-12-14 星期一 上午 第1号", true},
+        {"成功", true},
+        {"很遗憾，预约未成功：该时段号源已约满", false},
+        {"预约不成功", false},
+        {"没有成功预约，请重试", false},
+        {"预约失败：成功率太低", false},
+        {"-8|重复预约|您已预约过该时段，不能重复预约！", false},
+        {"-5|已被预约|该号源已被预约，请重新选择", false},
+        {"", false},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(IsBooked(c.answer), c.booked) << c.answer;
 }
 
 TEST(NumberDraw, EveryIndexWithEqualChances) {

@@ -219,6 +219,22 @@ TEST(PortalClock, ConvertsBothWays) {
     EXPECT_EQ(clock.PortalTime(local), release);
 }
 
+// A Date that does not move (or moves at the wrong pace) contradicts itself
+// again and again: from the third restart on the portal's clock is not used.
+TEST(PortalClock, ADateThatKeepsContradictingItselfIsNotTrusted) {
+    PortalClock clock;
+    const Clock::time_point start = std::chrono::sys_days{std::chrono::year{2026} / 12 / 14} + 7h;
+    const Clock::time_point frozen = std::chrono::floor<std::chrono::seconds>(start) + 5s;
+    for (int i = 0; i < 10; ++i) {
+        const Clock::time_point sent = start + 800ms * i;
+        clock.Add(sent, sent + 2ms, frozen);
+    }
+    EXPECT_FALSE(clock.Trusted());
+    EXPECT_FALSE(clock.Known());
+    EXPECT_EQ(clock.Offset(), 0ms);
+    EXPECT_EQ(OffsetText(clock), "服务器时间 不可信");
+}
+
 TEST(OffsetText, SignedSecondsWithOneDecimal) {
     const Clock::time_point date = std::chrono::sys_days{std::chrono::year{2024} / 3 / 1} + 8h;
     struct Case {

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <ctime>
 #include <map>
+#include <optional>
 #include <vector>
 
 #include "workflow/release_schedule.h"
@@ -21,11 +22,20 @@ using std::chrono::seconds;
 struct SimulatedPortal {
     milliseconds offset;
     milliseconds roundTrip;
+    // A Date that lies: stuck at this moment, or running at this rate (1: true).
+    std::optional<Clock::time_point> frozenAt;
+    double dateRate = 1;
 
     Clock::time_point Arrival(Clock::time_point sent) const { return sent + roundTrip / 2 + offset; }
     void Answer(PortalClock& clock, Clock::time_point sent) const {
-        clock.Add(sent, sent + roundTrip, std::chrono::floor<seconds>(Arrival(sent)));
+        Clock::time_point date = Arrival(sent);
+        if (frozenAt)
+            date = *frozenAt;
+        else if (dateRate != 1)
+            date = kEpoch + std::chrono::duration_cast<Clock::duration>((date - kEpoch) * dateRate);
+        clock.Add(sent, sent + roundTrip, std::chrono::floor<seconds>(date));
     }
+    static inline const Clock::time_point kEpoch = std::chrono::sys_days{std::chrono::year{2026} / 12 / 14};
 };
 
 struct PollRun {
@@ -46,8 +56,8 @@ PollRun Simulate(const SimulatedPortal& portal, const ReleaseSchedule& schedule,
             return run;
         }
         portal.Answer(clock, now);
-        const Clock::time_point next = schedule.NextPoll(clock, now, portal.roundTrip);
-        EXPECT_GT(next, now);
+        const Clock::time_point next = schedule.NextPoll(clock, now + portal.roundTrip, portal.roundTrip, now);
+        EXPECT_GE(next - now, ReleaseSchedule::kCadence) << "poll " << polls;
         now = next;
     }
     ADD_FAILURE() << "never reached the release";
@@ -121,9 +131,45 @@ TEST(ReleaseSchedule, SlowUntilAMinuteBeforeThenTheCadence) {
     // The last steps before the aligned poll keep to the cadence exactly.
     for (std::size_t i = lastMinuteGaps.size() - 6; i < lastMinuteGaps.size(); ++i)
         EXPECT_EQ(lastMinuteGaps[i], milliseconds(800));
+    // Never closer than 800 ms; a probe of the second's change may come up to a second late.
     for (const milliseconds gap : lastMinuteGaps) {
-        EXPECT_GE(gap, milliseconds(400));
-        EXPECT_LE(gap, milliseconds(1200));
+        EXPECT_GE(gap, milliseconds(800));
+        EXPECT_LE(gap, milliseconds(1800));
+    }
+}
+
+// A Date that is frozen or runs at half speed is soon not trusted; whatever it
+// says, polls stay 800 ms apart at least, and slow until the last minute by
+// the local clock.
+TEST(ReleaseSchedule, ALyingDateNeitherRaisesTheRateNorLosesTheRelease) {
+    const Clock::time_point release = At(8, 0, 0);
+    struct Case {
+        const char* name;
+        std::optional<Clock::time_point> frozenAt;
+        double rate;
+    } cases[] = {
+        {"frozen 61 s before", release - seconds(61), 1},
+        {"half speed", std::nullopt, 0.5},
+        {"double speed", std::nullopt, 2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SimulatedPortal portal{milliseconds(0), milliseconds(2)};
+        portal.frozenAt = c.frozenAt;
+        portal.dateRate = c.rate;
+        const PollRun run = Simulate(portal, ReleaseSchedule{release}, release - std::chrono::minutes(5));
+        // A Date running ahead says at first that the release has passed: a few
+        // polls at the cadence, until the clock is found out.
+        int slow = 0;
+        for (std::size_t i = 0; i < run.arrivals.size(); ++i) {
+            if (release - run.arrivals[i] > seconds(62) && run.arrivals[i] - run.arrivals[0] > seconds(10))
+                ++slow;
+            if (i > 0) {
+                EXPECT_GE(run.arrivals[i] - run.arrivals[i - 1], milliseconds(800)) << "poll " << i;
+            }
+        }
+        EXPECT_LE(slow, 8) << "about 4 minutes at two a minute";
+        EXPECT_LE(run.landed - release, milliseconds(850)) << "the release is still caught within a tick";
     }
 }
 
@@ -157,9 +203,18 @@ TEST(ReleaseMoment, TodayOrTomorrowOnThePortalsClock) {
         {"08:00:", false, {}},
         {"08:00x", false, {}},
         {"08:00:00:00", false, {}},
-        {"8:05", true, At(8, 5, 0) + std::chrono::hours(24)},
         {"08:000", false, {}},
         {"", false, {}},
+        // two digits each, nothing signed or shortened
+        {"8:05", false, {}},
+        {"1:2", false, {}},
+        {"08:0", false, {}},
+        {"-1:-5", false, {}},
+        {"0:-0", false, {}},
+        {"+8:05", false, {}},
+        {"08:05:-1", false, {}},
+        {"00:00", true, At(0, 0, 0) + std::chrono::hours(24)},
+        {"23:59:59", true, At(23, 59, 59)},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);

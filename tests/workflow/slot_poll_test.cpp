@@ -29,7 +29,9 @@ TEST(ReadPollAnswer, EachAnswerForWhatItIs) {
          PollAnswer::ServerTrouble},
         {"the sign-in page of a forgotten session", 200, "您尚未登录或登录已超时，请先登录后再进行操作。",
          PollAnswer::SignedOut},
-        {"not found", 404, "您访问的页面不存在。", PollAnswer::SignedOut},
+        // an error page is never the portal's word on the session either
+        {"not found", 404, "您访问的页面不存在。", PollAnswer::ServerTrouble},
+        {"forbidden", 403, "您尚未登录或登录已超时", PollAnswer::ServerTrouble},
         {"entry with a letter for a number", 200, "onclick=\"GuaHaoDiv('1a','',1,1)\"",
          PollAnswer::SignedOut},
     };

@@ -48,6 +48,7 @@
 #include "portal/demo_portal.h"
 #include "support/crawled_catalogue.h"
 #include "support/expected_cells.h"
+#include "workflow/booking.h"
 #include "workflow/patients.h"
 #include "workflow/portal_worker.h"
 #include "workflow/schedule.h"
@@ -1157,6 +1158,79 @@ TEST_F(SlowPortalBooking, AnArmedSlotIsPolledWhileACrawlRuns) {
     Click(window->btnStopAuto);
     ASSERT_TRUE(WaitForHint(kStopped));
     EXPECT_TRUE(Idle());
+}
+
+// The registration's answer is lost in one way or another: the window tells
+// the user to look on the portal, sends nothing more, and auto-booking ends.
+class RegisterFaultBooking : public WindowBooking {
+protected:
+    void StartWithFault(portal::RegisterFault::Kind kind, bool after, int count = 0) {
+        PortalOptions o = Options();
+        o.registerFault.kind = kind;
+        o.registerFault.afterTaking = after;
+        o.registerFault.count = count;
+        Restart(o);
+    }
+    void Restart(const PortalOptions& o) {
+        window.reset();
+        portal.reset();
+        QFile::remove(dir.filePath(QStringLiteral("cat.db")));
+        StartPortal(o);
+    }
+};
+
+TEST_F(RegisterFaultBooking, AnUnknownOutcomeIsToldAndNothingMoreIsSent) {
+    using Kind = portal::RegisterFault::Kind;
+    struct Case {
+        const char* name;
+        Kind kind;
+        bool after;
+        int count;
+        bool armed; // auto-booking, else 2、立刻预约 on an open slot
+        std::string outcome;
+        std::size_t registrations;
+        std::size_t booked;
+    } cases[] = {
+        {"armed, 500 after taking", Kind::Error500, true, 0, true,
+         "预约请求已发出，但Quilora服务器返回错误 500，请进入网页查看是否已预约成功。", 1, 1},
+        {"armed, dropped", Kind::Drop, true, 0, true, std::string(kUnansweredMessage), 1, 1},
+        {"book now, empty", Kind::Empty, true, 0, false, std::string(kUnansweredMessage), 1, 1},
+        {"book now, turned away twice", Kind::Busy503, false, 2, false, kBooked, 3, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        StartWithFault(c.kind, c.after, c.count);
+        boxes.shown.clear();
+        const int sn = ListSlotIn(c.armed ? state::kNotReleased : state::kOpen);
+        if (c.armed) {
+            portal->ReleaseAfterPolls(sn, 1);
+            Arm();
+        } else {
+            Click(window->btnOrder);
+        }
+        ASSERT_TRUE(WaitForHint(c.outcome)) << ::testing::PrintToString(boxes.Texts());
+        QTest::qWait(300); // time for a tick that must not come
+        EXPECT_EQ(Requests("/Action/Register.ashx").size(), c.registrations);
+        EXPECT_EQ(portal->Bookings().size(), c.booked);
+        EXPECT_EQ(Requests("/Action/NumberWater.ashx").back().Param("state"), "4") << "polled after it";
+        EXPECT_TRUE(Idle());
+        EXPECT_FALSE(boxes.AnyError());
+    }
+}
+
+// An error page is no answer of the portal: not a signed-in session, not a
+// wrong password, not an empty patient list.
+TEST_F(RegisterFaultBooking, ServerErrorsAtSignInAreNeitherSuccessNorRefusal) {
+    PortalOptions o = Options();
+    o.errorPaths["/action/cardlogin.ashx"] = 500;
+    Restart(o);
+    FailFast();
+    SignIn(account().password);
+    ASSERT_TRUE(WaitFor([&] { return boxes.AnyError(); })) << ::testing::PrintToString(boxes.Texts());
+    EXPECT_EQ(boxes.Count("登录失败"), 0);
+    EXPECT_NE(boxes.shown.back().text.find("（服务器返回错误 500）"), std::string::npos) << boxes.shown.back().text;
+    EXPECT_EQ(window->pcl->currentIndex(), 0);
+    EXPECT_TRUE(window->loginCardNo.empty());
 }
 
 } // namespace
