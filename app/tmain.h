@@ -196,8 +196,8 @@ private:
     QThread portalThread_;
     QThread crawlThread_;
     bool crawling_ = false;
-    std::uint64_t commandSent_ = 0; // the last order command sent to the worker
-    std::uint64_t waitJob_ = 0;     // the job waited for; 0: none
+    std::uint64_t commandSent_ = 0;      // the last order command sent to the worker
+    std::uint64_t waitJob_ = 0;          // the job waited for; 0: none
     std::uint64_t abandonedBooking_ = 0; // the last "2、立刻预约" left with 取消
     JobKind waitKind_ = JobKind::SignIn;
     std::chrono::steady_clock::time_point waitStart_{};
@@ -205,6 +205,7 @@ private:
     std::chrono::steady_clock::time_point bookingSince_{};
     std::chrono::steady_clock::time_point publishedAt_{}; // when order came from the worker
     bool autoBooking_ = false;                            // the booking under way was started by auto-booking
+    bool endedByAutoBooking_ = false;                     // the phase shown now was reached by auto-booking
     std::string signingInAs_;                             // the card number of the sign-in under way
     QString settingsDir_;
 };

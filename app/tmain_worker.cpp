@@ -159,9 +159,14 @@ void TMain::WorkerState(const OrderState& state) {
     if ((state.status.phase == Phase::Booking || state.timerEnabled) && !tmrWait->isActive())
         tmrWait->start();
     publishedAt_ = std::chrono::steady_clock::now();
+    if (state.status.phase != order.status.phase)
+        endedByAutoBooking_ = autoBooking_; // read before it is lowered
+    // Auto-booking runs from arming to its outcome: the timer stops before the
+    // booking (or the stop) of its last tick has ended.
+    const Phase phase = state.status.phase;
     if (state.timerEnabled)
         autoBooking_ = true;
-    else if (state.status.phase != Phase::Booking)
+    else if (phase != Phase::Booking && phase != Phase::Armed && phase != Phase::StopPending)
         autoBooking_ = false;
     order = state;
     ShowOrderState();
@@ -173,6 +178,8 @@ void TMain::ShowOrderState() {
         *status.untilRelease -= std::chrono::duration_cast<std::chrono::system_clock::duration>(
             std::chrono::steady_clock::now() - publishedAt_);
     std::string text = StatusText(status, AutoBooking::Clock::now());
+    if (status.phase == Phase::Stopped && !endedByAutoBooking_)
+        text = "已取消预约"; // a "2、立刻预约" left with 取消 before its registration
     if (order.status.phase == Phase::Booking)
         text += " · 已等待 " + std::to_string(SecondsSince(bookingSince_)) + " 秒";
     const QString whole = QString::fromStdString(text);

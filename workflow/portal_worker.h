@@ -154,7 +154,7 @@ private:
 
     std::atomic<std::uint64_t> nextJob_{0};
     std::atomic<std::uint64_t> nextCommand_{0};
-    std::uint64_t commandDone_ = 0; // worker thread only
+    std::uint64_t commandDone_ = 0;   // worker thread only
     std::atomic<bool> stop_{false};   // 停止自动预约
     std::atomic<bool> cancel_{false}; // the client's cancel flag: 取消, a stop, the end
     std::atomic<bool> closing_{false};

@@ -1077,6 +1077,7 @@ TEST_F(WindowBooking, EveryWaitOnAPortalThatNeverAnswersEndsWithCancel) {
         EXPECT_EQ(boxes.shown.size(), boxesAtStart) << ::testing::PrintToString(boxes.Texts());
     }
     EXPECT_TRUE(window->lvLog->RowCount() == 1 && window->rgpUser->Count() == 1) << "nothing replaced";
+    EXPECT_EQ(StatusLine(*window), "已取消预约") << "not told as a stopped auto-booking";
     EXPECT_TRUE(Idle());
     EXPECT_FALSE(boxes.AnyError());
 }
@@ -1228,7 +1229,8 @@ TEST_F(RegisterFaultBooking, ServerErrorsAtSignInAreNeitherSuccessNorRefusal) {
     SignIn(account().password);
     ASSERT_TRUE(WaitFor([&] { return boxes.AnyError(); })) << ::testing::PrintToString(boxes.Texts());
     EXPECT_EQ(boxes.Count("登录失败"), 0);
-    EXPECT_NE(boxes.shown.back().text.find("（服务器返回错误 500）"), std::string::npos) << boxes.shown.back().text;
+    EXPECT_NE(boxes.shown.back().text.find("（服务器返回错误 500）"), std::string::npos)
+        << boxes.shown.back().text;
     EXPECT_EQ(window->pcl->currentIndex(), 0);
     EXPECT_TRUE(window->loginCardNo.empty());
 }
