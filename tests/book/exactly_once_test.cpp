@@ -217,9 +217,11 @@ TEST_F(ExactlyOnce, NoDateHeaderRaisesThePollingRate) {
         for (const auto& e : r.EventsNamed("log"))
             ignored += Has(e["line"].get<std::string>(), "相差超过一天") ? 1 : 0;
         EXPECT_EQ(ignored, farOff ? 1 : 0) << r.out;
-        for (const auto& e : r.EventsNamed("poll"))
-            if (e.contains("until_release_ms"))
+        for (const auto& e : r.EventsNamed("poll")) {
+            if (e.contains("until_release_ms")) {
                 EXPECT_LT(std::abs(e["until_release_ms"].get<long long>()), 3600 * 1000LL) << e.dump();
+            }
+        }
     }
 }
 
