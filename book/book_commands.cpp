@@ -37,7 +37,8 @@ class BookRun : public AutoBookingHost {
 public:
     BookRun(const BookOptions& options, BookOutput& output, const StopSignals& stop)
         : o_(options), out_(output), stop_(stop),
-          settings_(ReadBookSettings(options.configPath, options.passwordFile)), session_(http_, settings_.hosts) {
+          settings_(ReadBookSettings(options.configPath, options.passwordFile)),
+          session_(http_, settings_.hosts) {
         session_.SetAnswerObserver([this](const FetchedPage& page) { order_.Observe(page); });
         http_.SetCancelFlag(stop_.Flag());
         order_.SetExternalStop([this] { return stop_.Requested(); });

@@ -103,9 +103,19 @@ std::optional<std::chrono::milliseconds> AutoBooking::NextTickDelay() const {
     std::optional<WallClock::time_point> lastPoll;
     if (lastPoll_)
         lastPoll = now - std::chrono::duration_cast<WallClock::duration>(std::chrono::steady_clock::now() -
-                                                                          *lastPoll_);
+                                                                         *lastPoll_);
     const WallClock::time_point next = release_->NextPoll(serverClock_, now, roundTrip_, lastPoll);
     return std::max(std::chrono::milliseconds(0), std::chrono::ceil<std::chrono::milliseconds>(next - now));
+}
+
+std::chrono::milliseconds AutoBooking::DelayAfterTick(std::chrono::milliseconds interval) const {
+    if (const auto delay = NextTickDelay())
+        return *delay;
+    if (!lastPoll_)
+        return interval;
+    const auto due = *lastPoll_ + interval;
+    return std::max(std::chrono::milliseconds(0),
+                    std::chrono::ceil<std::chrono::milliseconds>(due - std::chrono::steady_clock::now()));
 }
 
 void AutoBooking::Observe(const FetchedPage& page) {
@@ -272,9 +282,9 @@ AutoBooking::TickResult AutoBooking::Tick(PortalSession& session) {
 
     status_.event.clear();
     status_.patient = host_.PatientName();
-    lastPoll_ = std::chrono::steady_clock::now();
     std::shared_ptr<const ScheduleSlot> opened;
     for (const auto& slot : watched_) {
+        lastPoll_ = std::chrono::steady_clock::now();
         const PollResult poll = session.Poll(*slot);
         if (poll.timing)
             Observe(*poll.timing);

@@ -26,10 +26,9 @@ FetchedPage PortalSession::Observed(FetchedPage page) const {
 
 bool PortalSession::SignIn(const std::string& cardNo, const std::string& password, FetchMode mode) {
     // The sign-in answer is searched as it comes, not normalised.
-    const std::string answer =
-        Observed(Fetch(http_, SignInAddress(hosts_, cardNo, password, EpochMillis()), mode,
-                       AnswerRule::NoErrorStatus))
-            .text;
+    const std::string answer = Observed(Fetch(http_, SignInAddress(hosts_, cardNo, password, EpochMillis()),
+                                              mode, AnswerRule::NoErrorStatus))
+                                   .text;
     if (answer.find("错误") != std::string::npos)
         return false;
     cardNo_ = cardNo;

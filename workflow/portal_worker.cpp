@@ -303,11 +303,14 @@ void PortalWorker::TimerChanged(bool enabled) {
 }
 
 void PortalWorker::ScheduleNextTick() {
-    // With a release time the engine places each tick; else every tickMs_.
+    // With a release time the engine places each tick; else every tickMs_,
+    // counted from the last poll of a tick that ran late.
     if (const auto delay = order_->NextTickDelay())
         tick_->start(static_cast<int>(delay->count()));
     else if (!tick_->isActive())
         tick_->start(tickMs_);
+    else
+        tick_->start(static_cast<int>(order_->DelayAfterTick(std::chrono::milliseconds(tickMs_)).count()));
 }
 
 void PortalWorker::Publish() {

@@ -20,21 +20,6 @@ namespace state = portal::state;
 using Kind = portal::RegisterFault::Kind;
 using nlohmann::json;
 
-bool Has(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
-
-bool WaitUntil(const std::function<bool()>& done, int ms = 20000) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > ms)
-            return false;
-        QThread::msleep(10);
-    }
-    return true;
-}
-
 std::string LocalHhMmSs(std::chrono::system_clock::time_point at) {
     const std::time_t t = std::chrono::system_clock::to_time_t(at);
     std::tm local{};
@@ -46,11 +31,6 @@ std::string LocalHhMmSs(std::chrono::system_clock::time_point at) {
 
 class ExactlyOnce : public BookToolTest {
 protected:
-    portal::SlotOfDoctor SlotIn(int slotState) const {
-        const auto found = portal->FindSlot(slotState);
-        EXPECT_TRUE(found) << "the portal has no slot in state " << slotState;
-        return found ? *found : portal::SlotOfDoctor{};
-    }
     void StartWithFault(Kind kind, bool after, int count = 0, int slowMs = 3000) {
         portal::PortalOptions o = BookPortalOptions();
         o.registerFault.kind = kind;
@@ -75,7 +55,8 @@ TEST_F(ExactlyOnce, EachRegistrationFaultIsToldAsWhatItIs) {
         const char* message; // a part of the event's message
         int exitCode;
     } cases[] = {
-        {"500 after the number was taken", Kind::Error500, true, 0, 1, 1, "unanswered", "服务器返回错误 500", 3},
+        {"500 after the number was taken", Kind::Error500, true, 0, 1, 1, "unanswered", "服务器返回错误 500",
+         3},
         {"500 before it was taken", Kind::Error500, false, 0, 1, 0, "unanswered", "服务器返回错误 500", 3},
         {"dropped after", Kind::Drop, true, 0, 1, 1, "unanswered", "没有收到Quilora服务器的应答", 3},
         {"empty after", Kind::Empty, true, 0, 1, 1, "unanswered", "没有收到Quilora服务器的应答", 3},
@@ -88,8 +69,8 @@ TEST_F(ExactlyOnce, EachRegistrationFaultIsToldAsWhatItIs) {
             const auto slot = SlotIn(watch ? state::kNotReleased : state::kOpen);
             if (watch)
                 portal->ReleaseAfterPolls(slot.slot.sn, 2);
-            const ToolRun r = Run({"--json", watch ? "watch" : "book", "--doctor", Arg(slot.doctor.id), "--slot",
-                                   Arg(slot.slot.sn)});
+            const ToolRun r = Run({"--json", watch ? "watch" : "book", "--doctor", Arg(slot.doctor.id),
+                                   "--slot", Arg(slot.slot.sn)});
             EXPECT_EQ(r.exitCode, c.exitCode) << r.out << r.err;
             EXPECT_EQ(Requests("/Action/Register.ashx").size(), std::size_t(c.registrations));
             EXPECT_EQ(portal->Bookings().size(), c.booked);
@@ -120,9 +101,11 @@ TEST_F(ExactlyOnce, ATimedOutRegistrationIsNotSentAgain) {
 // The real portal refuses a second registration of one patient on one slot.
 TEST_F(ExactlyOnce, ASecondRegistrationOfTheSamePatientIsRefusedByThePortal) {
     const auto open = SlotIn(state::kOpen);
-    const ToolRun first = Run({"--json", "book", "--doctor", Arg(open.doctor.id), "--slot", Arg(open.slot.sn)});
+    const ToolRun first =
+        Run({"--json", "book", "--doctor", Arg(open.doctor.id), "--slot", Arg(open.slot.sn)});
     ASSERT_EQ(first.exitCode, 0) << first.out;
-    const ToolRun second = Run({"--json", "book", "--doctor", Arg(open.doctor.id), "--slot", Arg(open.slot.sn)});
+    const ToolRun second =
+        Run({"--json", "book", "--doctor", Arg(open.doctor.id), "--slot", Arg(open.slot.sn)});
     EXPECT_EQ(second.exitCode, 1) << second.out;
     const auto refused = second.EventsNamed("refused");
     ASSERT_EQ(refused.size(), 1u) << second.out;
@@ -171,8 +154,9 @@ TEST_F(ExactlyOnce, NoDateHeaderRaisesThePollingRate) {
         std::unique_ptr<QProcess> process;
     };
     std::vector<Run_> runs;
-    for (const auto& [mode, name] : {std::pair{DateMode::Frozen, "frozen"}, std::pair{DateMode::HalfSpeed, "half-speed"},
-                                     std::pair{DateMode::FarFuture, "far-future"}, std::pair{DateMode::Epoch, "1970"}})
+    for (const auto& [mode, name] :
+         {std::pair{DateMode::Frozen, "frozen"}, std::pair{DateMode::HalfSpeed, "half-speed"},
+          std::pair{DateMode::FarFuture, "far-future"}, std::pair{DateMode::Epoch, "1970"}})
         runs.push_back({mode, name, nullptr, nullptr, nullptr});
     for (Run_& run : runs) {
         portal::PortalOptions o = BookPortalOptions();
@@ -183,18 +167,20 @@ TEST_F(ExactlyOnce, NoDateHeaderRaisesThePollingRate) {
         ASSERT_TRUE(QFile::copy(CrawledCatalogue(), run.dir->filePath(QStringLiteral("cat.db"))));
         const QString config = run.dir->filePath(QStringLiteral("Config.ini"));
         std::ofstream(config.toStdString())
-            << "[Data]\nConnect=Provider=SQLite;Data Source=cat.db\nCardNo=" << run.portal->DemoAccount().cardNumber
-            << "\nPasswd=" << run.portal->DemoAccount().password << "\nPortalUrl=" << run.portal->BaseUrl()
-            << "\nScriptUrl=" << run.portal->ScriptUrl() << "\n";
+            << "[Data]\nConnect=Provider=SQLite;Data Source=cat.db\nCardNo="
+            << run.portal->DemoAccount().cardNumber << "\nPasswd=" << run.portal->DemoAccount().password
+            << "\nPortalUrl=" << run.portal->BaseUrl() << "\nScriptUrl=" << run.portal->ScriptUrl() << "\n";
         const auto later = run.portal->FindSlot(state::kNotReleased);
         ASSERT_TRUE(later);
         run.portal->ReleaseAfterPolls(later->slot.sn, 0); // opens only at its time, which never comes here
         // 40 s ahead: within the minute before it, the 800 ms phase from the start.
-        const std::string releaseAt = LocalHhMmSs(std::chrono::system_clock::now() + std::chrono::seconds(40));
+        const std::string releaseAt =
+            LocalHhMmSs(std::chrono::system_clock::now() + std::chrono::seconds(40));
         run.process = std::make_unique<QProcess>();
         run.process->start(QStringLiteral(QUILORA_BOOK_PATH),
-                           {"--config", config, "--json", "-v", "watch", "--doctor", Arg(later->doctor.id), "--slot",
-                            Arg(later->slot.sn), "--release-at", QString::fromStdString(releaseAt)});
+                           {"--config", config, "--json", "-v", "watch", "--doctor", Arg(later->doctor.id),
+                            "--slot", Arg(later->slot.sn), "--release-at",
+                            QString::fromStdString(releaseAt)});
         run.process->closeWriteChannel();
         ASSERT_TRUE(run.process->waitForStarted());
     }
@@ -210,8 +196,9 @@ TEST_F(ExactlyOnce, NoDateHeaderRaisesThePollingRate) {
                 times.push_back(e.timeMs);
         EXPECT_GE(times.size(), 3u) << "polled at all";
         EXPECT_LE(times.size(), 12u) << "9 s at one poll per 800 ms at most";
-        for (std::size_t i = 1; i < times.size(); ++i)
+        for (std::size_t i = 1; i < times.size(); ++i) {
             EXPECT_GE(times[i] - times[i - 1], 760) << "poll " << i; // arrival jitter aside
+        }
         const bool farOff = run.mode == DateMode::FarFuture || run.mode == DateMode::Epoch;
         int ignored = 0;
         for (const auto& e : r.EventsNamed("log"))

@@ -200,8 +200,8 @@ TEST_F(FetcherTest, TheCallerLearnsTheStatusAndTheDateOfTheAnswer) {
 TEST_F(FetcherTest, ADateADayOrMoreAwayIsNotTaken) {
     const std::time_t now = std::time(nullptr);
     for (const std::string& date : {std::string("Fri,%2031%20Dec%209999%2023:59:59%20GMT"),
-                                    std::string("Thu,%2001%20Jan%201970%2000:00:00%20GMT"),
-                                    HttpDateOf(now + 90000), HttpDateOf(now - 90000)}) {
+                                   std::string("Thu,%2001%20Jan%201970%2000:00:00%20GMT"),
+                                   HttpDateOf(now + 90000), HttpDateOf(now - 90000)}) {
         SCOPED_TRACE(date);
         const FetchedPage page = Fetch(*client_, PortalAddress{Url("/dated?date=" + date), "x"});
         EXPECT_FALSE(page.date.has_value());
