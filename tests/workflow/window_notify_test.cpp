@@ -85,10 +85,16 @@ protected:
         demo.reset();
     }
 
+    // A click whose job (on the window's worker) runs to its end.
+    void Click(QPushButton* button) {
+        QTest::mouseClick(button, Qt::LeftButton);
+        ASSERT_TRUE(QTest::qWaitFor([this] { return !window->Waiting(); }, 15000));
+    }
+
     // Signs in, lists a not-yet-released slot, arms it, releases it and ticks once.
     void BookByAutoBooking() {
         QTest::keyClicks(window->edtPasswd, QString::fromStdString(demo->DemoAccount().password));
-        QTest::mouseClick(window->btnLogin, Qt::LeftButton);
+        Click(window->btnLogin);
         const auto found = demo->FindSlot(portal::state::kNotReleased);
         ASSERT_TRUE(found);
         const portal::Hospital* hospital = demo->GetCatalogue().FindHospital(found->doctor.hospitalId);
@@ -103,14 +109,17 @@ protected:
         choose(window->cbxHospital, found->doctor.hospitalId);
         choose(window->cbxClass, found->doctor.departmentId);
         choose(window->cbxDoctor, found->doctor.id);
-        QTest::mouseClick(window->btnRefreshData, Qt::LeftButton);
+        Click(window->btnRefreshData);
         for (int row = 0; row < window->lvLog->RowCount(); ++row)
             if (window->lvLog->SlotAt(row)->sn == found->slot.sn)
                 window->lvLog->SelectRow(row);
-        QTest::mouseClick(window->btnOrder, Qt::LeftButton);
-        ASSERT_TRUE(window->tmrOrder->isActive()) << ::testing::PrintToString(boxes);
+        Click(window->btnOrder);
+        ASSERT_TRUE(QTest::qWaitFor([this] { return window->tmrOrder->isActive(); }, 15000))
+            << ::testing::PrintToString(boxes);
         demo->ReleaseAt(found->slot.sn, demo->Now());
         window->tmrOrderTimer();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return std::count(boxes.begin(), boxes.end(), kBooked) > 0; }, 15000))
+            << ::testing::PrintToString(boxes);
         ASSERT_EQ(demo->Bookings().size(), 1u);
     }
 
