@@ -124,4 +124,12 @@ std::string NormalisePage(std::string&& page) {
     return std::move(page);
 }
 
+std::string LowerAscii(std::string_view text) {
+    std::string out(text);
+    for (char& c : out)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c + 32);
+    return out;
+}
+
 } // namespace quilora

@@ -8,6 +8,9 @@ namespace quilora {
 // One search pass, one allocation at the final length, filled from the back.
 std::string ReplaceAll(std::string_view source, std::string_view pattern, std::string_view replacement);
 
+// ASCII letters lower-cased, nothing else changed (no locale).
+std::string LowerAscii(std::string_view text);
+
 // ASCII letters lower-cased; double quotes, LF, CR and tabs removed.
 std::string NormalisePage(std::string_view page);
 // The same, reusing the buffer of a page the caller no longer needs (no second

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "common/errors.h"
+#include "common/normalise.h"
 
 namespace quilora {
 
@@ -91,14 +92,6 @@ std::vector<std::string> Split(std::string_view text, std::string_view separator
     }
 }
 
-std::string Lower(std::string_view s) {
-    std::string out(s);
-    for (char& c : out)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c + 32);
-    return out;
-}
-
 bool HasLineBreak(std::string_view s) {
     return s.find_first_of("\r\n") != std::string_view::npos;
 }
@@ -131,8 +124,9 @@ std::string JoinAddresses(const std::vector<std::string>& addresses) {
 
 std::vector<std::string> ParseNotifyOn(std::string_view text) {
     std::vector<std::string> named =
-        Split(text, ",; ",
-              [](std::vector<std::string>& parts, std::string_view part) { parts.push_back(Lower(part)); });
+        Split(text, ",; ", [](std::vector<std::string>& parts, std::string_view part) {
+            parts.push_back(LowerAscii(part));
+        });
     std::vector<std::string> events;
     for (const std::string_view known : kNotifyEvents)
         if (std::find(named.begin(), named.end(), known) != named.end())

@@ -6,6 +6,7 @@
 #include <mutex>
 #include <nlohmann/json.hpp>
 
+#include "common/normalise.h"
 #include "net/mail_message.h"
 
 namespace quilora {
@@ -40,16 +41,8 @@ void GlobalInit() {
     std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 }
 
-std::string Lower(std::string_view s) {
-    std::string out(s);
-    for (char& c : out)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c + 32);
-    return out;
-}
-
 bool HasScheme(std::string_view url, std::string_view scheme) {
-    return Lower(url.substr(0, scheme.size() + 3)) == std::string(scheme) + "://";
+    return LowerAscii(url.substr(0, scheme.size() + 3)) == std::string(scheme) + "://";
 }
 
 std::string HostName(std::string_view url) {
@@ -61,7 +54,7 @@ std::string HostName(std::string_view url) {
 
 // A relay on this machine: the password does not cross a network.
 bool IsLoopback(std::string_view url) {
-    const std::string host = Lower(HostName(url));
+    const std::string host = LowerAscii(HostName(url));
     return host == "localhost" || host == "::1" || host.rfind("127.", 0) == 0;
 }
 

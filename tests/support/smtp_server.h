@@ -19,6 +19,8 @@
 #include <thread>
 #include <vector>
 
+#include "support/mail_decode.h"
+
 namespace quilora::test {
 
 class SmtpServer {
@@ -162,25 +164,6 @@ private:
         return s;
     }
 
-    static std::string Decode64(const std::string& in) {
-        static const std::string alphabet =
-            "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-        std::string out;
-        unsigned bits = 0;
-        int count = 0;
-        for (const char c : in) {
-            const auto at = alphabet.find(c);
-            if (at == std::string::npos)
-                continue;
-            bits = bits << 6 | static_cast<unsigned>(at);
-            if ((count += 6) >= 8) {
-                count -= 8;
-                out += static_cast<char>(bits >> count & 0xFF);
-            }
-        }
-        return out;
-    }
-
     static std::string Address(const std::string& arg) {
         const auto open = arg.find('<');
         const auto close = arg.find('>');
@@ -250,13 +233,13 @@ private:
                 Send(fd, "334 ");
                 initial = ReadLine(fd, buffer).value_or("");
             }
-            const std::string plain = Decode64(initial); // authzid \0 user \0 password
+            const std::string plain = DecodeBase64(initial); // authzid \0 user \0 password
             login = plain.substr(plain.find('\0') + 1);
         } else if (mechanism == "LOGIN") {
             Send(fd, "334 VXNlcm5hbWU6");
-            const std::string user = Decode64(ReadLine(fd, buffer).value_or(""));
+            const std::string user = DecodeBase64(ReadLine(fd, buffer).value_or(""));
             Send(fd, "334 UGFzc3dvcmQ6");
-            login = user + std::string(1, '\0') + Decode64(ReadLine(fd, buffer).value_or(""));
+            login = user + std::string(1, '\0') + DecodeBase64(ReadLine(fd, buffer).value_or(""));
         } else {
             Send(fd, "504 unrecognised mechanism");
             return;
