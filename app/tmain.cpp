@@ -65,7 +65,7 @@ void TMain::FormCreate() {
     session->SetAnswerObserver([this](const FetchedPage& page) { order.Observe(page); });
 
     // 7-8: relative SQLite paths are taken from the folder of Config.ini
-    ADOC.SetOnOpened(&catalogue::ApplySchemaIfEmpty);
+    ADOC.SetOnOpened(&catalogue::PrepareCatalogue);
     try {
         ADOC.SetConnectionString(ReadConnect(profile), settingsDir_.toStdString());
         ADOC.Open();

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "workflow/auto_booking.h"
+#include "workflow/booking_record.h"
 #include "workflow/patients.h"
 #include "workflow/schedule_slot.h"
 
@@ -42,6 +43,8 @@ public:
     void Unanswered(std::string_view message);
     void Stopped();
     void Error(std::string_view message, int exitCode);
+    // One row of the booking record (history).
+    void Record(const RecordRow& row);
 
 private:
     void Json(const std::string& line);

@@ -1,5 +1,7 @@
 #include "workflow/portal_session.h"
 
+#include <utility>
+
 #include "common/errors.h"
 #include "common/stamp.h"
 #include "workflow/schedule.h"
@@ -26,10 +28,9 @@ FetchedPage PortalSession::Observed(FetchedPage page) const {
 
 bool PortalSession::SignIn(const std::string& cardNo, const std::string& password, FetchMode mode) {
     // The sign-in answer is searched as it comes, not normalised.
-    const std::string answer =
-        Observed(Fetch(http_, SignInAddress(hosts_, cardNo, password, EpochMillis()), mode,
-                       AnswerRule::NoErrorStatus))
-            .text;
+    const std::string answer = Observed(Fetch(http_, SignInAddress(hosts_, cardNo, password, EpochMillis()),
+                                              mode, AnswerRule::NoErrorStatus))
+                                   .text;
     if (answer.find("错误") != std::string::npos)
         return false;
     cardNo_ = cardNo;
@@ -60,7 +61,11 @@ std::size_t PortalSession::Schedule(int hospitalId, int doctorId, std::string_vi
             .text;
     if (pageIn)
         pageIn();
-    return ScanSchedule(page, doctorName, hospitalName, onSlot);
+    return ScanSchedule(page, doctorName, hospitalName, [&](ScheduleSlot slot) {
+        slot.doctorId = doctorId;
+        slot.hospitalId = hospitalId;
+        onSlot(std::move(slot));
+    });
 }
 
 PollResult PortalSession::Poll(const ScheduleSlot& slot) {
