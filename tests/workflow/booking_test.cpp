@@ -236,8 +236,10 @@ TEST(RunBooking, ARegistrationThatMayHaveArrivedIsNeverSentAgain) {
     } cases[] = {
         {"500 after it went out", FetchFailure::ErrorStatus, 500, true, BookingOutcome::Unanswered,
          "预约请求已发出，但Quilora服务器返回错误 500，请进入网页查看是否已预约成功。"},
-        {"dropped", FetchFailure::Dropped, 0, true, BookingOutcome::Unanswered, std::string(kUnansweredMessage)},
-        {"empty", FetchFailure::Empty, 200, true, BookingOutcome::Unanswered, std::string(kUnansweredMessage)},
+        {"dropped", FetchFailure::Dropped, 0, true, BookingOutcome::Unanswered,
+         std::string(kUnansweredMessage)},
+        {"empty", FetchFailure::Empty, 200, true, BookingOutcome::Unanswered,
+         std::string(kUnansweredMessage)},
         {"timed out", FetchFailure::TimedOut, 0, true, BookingOutcome::Unanswered,
          std::string(kUnansweredMessage)},
         {"503 all along: never got in", FetchFailure::ErrorStatus, 503, false, std::nullopt, ""},

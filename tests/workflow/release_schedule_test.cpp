@@ -56,7 +56,8 @@ PollRun Simulate(const SimulatedPortal& portal, const ReleaseSchedule& schedule,
             return run;
         }
         portal.Answer(clock, now);
-        const Clock::time_point next = schedule.NextPoll(clock, now + portal.roundTrip, portal.roundTrip, now);
+        const Clock::time_point next =
+            schedule.NextPoll(clock, now + portal.roundTrip, portal.roundTrip, now);
         EXPECT_GE(next - now, ReleaseSchedule::kCadence) << "poll " << polls;
         now = next;
     }

@@ -911,7 +911,6 @@ TEST_F(OverloadedPortalBooking, PollingGoesOnThroughDroppedAndEmptyAnswers) {
     EXPECT_EQ(portal->Bookings()[0].sn, sn);
 }
 
-
 // The registration's answer is lost in one way or another: the window tells
 // the user to look on the portal, sends nothing more, and auto-booking ends.
 class RegisterFaultBooking : public WindowBooking {
@@ -980,7 +979,8 @@ TEST_F(RegisterFaultBooking, ServerErrorsAtSignInAreNeitherSuccessNorRefusal) {
     SignIn(account().password);
     ASSERT_TRUE(WaitFor([&] { return boxes.AnyError(); })) << ::testing::PrintToString(boxes.Texts());
     EXPECT_EQ(boxes.Count("登录失败"), 0);
-    EXPECT_NE(boxes.shown.back().text.find("（服务器返回错误 500）"), std::string::npos) << boxes.shown.back().text;
+    EXPECT_NE(boxes.shown.back().text.find("（服务器返回错误 500）"), std::string::npos)
+        << boxes.shown.back().text;
     EXPECT_EQ(window->pcl->currentIndex(), 0);
     EXPECT_TRUE(window->loginCardNo.empty());
 }
