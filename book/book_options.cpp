@@ -42,7 +42,7 @@ Exit codes:
   {"event":"log","line":".."}                        with --verbose
   {"event":"error","message":"..","exit":2}
   {"event":"record","id":..,"startedAt":"..","cardNo":"..","patient":"..","patientCardNo":..,
-   "hospital":"..","doctor":"..","sn":..,"date":"..","halfDay":"上午","origin":"命令行",
+   "hospitalId":..,"hospital":"..","doctorId":..,"doctor":"..","sn":..,"date":"..","halfDay":"上午","origin":"命令行",
    "outcome":"已预约","answer":"..","releaseToRegisterMs":..,"requests":..}   history, newest first
 
 Every book and watch adds a row to the booking record (TBookingRecord) before

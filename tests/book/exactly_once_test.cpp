@@ -75,7 +75,8 @@ TEST_F(ExactlyOnce, EachRegistrationFaultIsToldAsWhatItIs) {
         const char* message; // a part of the event's message
         int exitCode;
     } cases[] = {
-        {"500 after the number was taken", Kind::Error500, true, 0, 1, 1, "unanswered", "服务器返回错误 500", 3},
+        {"500 after the number was taken", Kind::Error500, true, 0, 1, 1, "unanswered", "服务器返回错误 500",
+         3},
         {"500 before it was taken", Kind::Error500, false, 0, 1, 0, "unanswered", "服务器返回错误 500", 3},
         {"dropped after", Kind::Drop, true, 0, 1, 1, "unanswered", "没有收到Quilora服务器的应答", 3},
         {"empty after", Kind::Empty, true, 0, 1, 1, "unanswered", "没有收到Quilora服务器的应答", 3},
@@ -88,8 +89,8 @@ TEST_F(ExactlyOnce, EachRegistrationFaultIsToldAsWhatItIs) {
             const auto slot = SlotIn(watch ? state::kNotReleased : state::kOpen);
             if (watch)
                 portal->ReleaseAfterPolls(slot.slot.sn, 2);
-            const ToolRun r = Run({"--json", watch ? "watch" : "book", "--doctor", Arg(slot.doctor.id), "--slot",
-                                   Arg(slot.slot.sn)});
+            const ToolRun r = Run({"--json", watch ? "watch" : "book", "--doctor", Arg(slot.doctor.id),
+                                   "--slot", Arg(slot.slot.sn)});
             EXPECT_EQ(r.exitCode, c.exitCode) << r.out << r.err;
             EXPECT_EQ(Requests("/Action/Register.ashx").size(), std::size_t(c.registrations));
             EXPECT_EQ(portal->Bookings().size(), c.booked);
@@ -120,9 +121,11 @@ TEST_F(ExactlyOnce, ATimedOutRegistrationIsNotSentAgain) {
 // The real portal refuses a second registration of one patient on one slot.
 TEST_F(ExactlyOnce, ASecondRegistrationOfTheSamePatientIsRefusedByThePortal) {
     const auto open = SlotIn(state::kOpen);
-    const ToolRun first = Run({"--json", "book", "--doctor", Arg(open.doctor.id), "--slot", Arg(open.slot.sn)});
+    const ToolRun first =
+        Run({"--json", "book", "--doctor", Arg(open.doctor.id), "--slot", Arg(open.slot.sn)});
     ASSERT_EQ(first.exitCode, 0) << first.out;
-    const ToolRun second = Run({"--json", "book", "--doctor", Arg(open.doctor.id), "--slot", Arg(open.slot.sn)});
+    const ToolRun second =
+        Run({"--json", "book", "--doctor", Arg(open.doctor.id), "--slot", Arg(open.slot.sn)});
     EXPECT_EQ(second.exitCode, 1) << second.out;
     const auto refused = second.EventsNamed("refused");
     ASSERT_EQ(refused.size(), 1u) << second.out;
@@ -171,8 +174,9 @@ TEST_F(ExactlyOnce, NoDateHeaderRaisesThePollingRate) {
         std::unique_ptr<QProcess> process;
     };
     std::vector<Run_> runs;
-    for (const auto& [mode, name] : {std::pair{DateMode::Frozen, "frozen"}, std::pair{DateMode::HalfSpeed, "half-speed"},
-                                     std::pair{DateMode::FarFuture, "far-future"}, std::pair{DateMode::Epoch, "1970"}})
+    for (const auto& [mode, name] :
+         {std::pair{DateMode::Frozen, "frozen"}, std::pair{DateMode::HalfSpeed, "half-speed"},
+          std::pair{DateMode::FarFuture, "far-future"}, std::pair{DateMode::Epoch, "1970"}})
         runs.push_back({mode, name, nullptr, nullptr, nullptr});
     for (Run_& run : runs) {
         portal::PortalOptions o = BookPortalOptions();
@@ -183,18 +187,20 @@ TEST_F(ExactlyOnce, NoDateHeaderRaisesThePollingRate) {
         ASSERT_TRUE(QFile::copy(CrawledCatalogue(), run.dir->filePath(QStringLiteral("cat.db"))));
         const QString config = run.dir->filePath(QStringLiteral("Config.ini"));
         std::ofstream(config.toStdString())
-            << "[Data]\nConnect=Provider=SQLite;Data Source=cat.db\nCardNo=" << run.portal->DemoAccount().cardNumber
-            << "\nPasswd=" << run.portal->DemoAccount().password << "\nPortalUrl=" << run.portal->BaseUrl()
-            << "\nScriptUrl=" << run.portal->ScriptUrl() << "\n";
+            << "[Data]\nConnect=Provider=SQLite;Data Source=cat.db\nCardNo="
+            << run.portal->DemoAccount().cardNumber << "\nPasswd=" << run.portal->DemoAccount().password
+            << "\nPortalUrl=" << run.portal->BaseUrl() << "\nScriptUrl=" << run.portal->ScriptUrl() << "\n";
         const auto later = run.portal->FindSlot(state::kNotReleased);
         ASSERT_TRUE(later);
         run.portal->ReleaseAfterPolls(later->slot.sn, 0); // opens only at its time, which never comes here
         // 40 s ahead: within the minute before it, the 800 ms phase from the start.
-        const std::string releaseAt = LocalHhMmSs(std::chrono::system_clock::now() + std::chrono::seconds(40));
+        const std::string releaseAt =
+            LocalHhMmSs(std::chrono::system_clock::now() + std::chrono::seconds(40));
         run.process = std::make_unique<QProcess>();
         run.process->start(QStringLiteral(QUILORA_BOOK_PATH),
-                           {"--config", config, "--json", "-v", "watch", "--doctor", Arg(later->doctor.id), "--slot",
-                            Arg(later->slot.sn), "--release-at", QString::fromStdString(releaseAt)});
+                           {"--config", config, "--json", "-v", "watch", "--doctor", Arg(later->doctor.id),
+                            "--slot", Arg(later->slot.sn), "--release-at",
+                            QString::fromStdString(releaseAt)});
         run.process->closeWriteChannel();
         ASSERT_TRUE(run.process->waitForStarted());
     }
@@ -218,8 +224,9 @@ TEST_F(ExactlyOnce, NoDateHeaderRaisesThePollingRate) {
             ignored += Has(e["line"].get<std::string>(), "相差超过一天") ? 1 : 0;
         EXPECT_EQ(ignored, farOff ? 1 : 0) << r.out;
         for (const auto& e : r.EventsNamed("poll"))
-            if (e.contains("until_release_ms"))
+            if (e.contains("until_release_ms")) {
                 EXPECT_LT(std::abs(e["until_release_ms"].get<long long>()), 3600 * 1000LL) << e.dump();
+            }
     }
 }
 
