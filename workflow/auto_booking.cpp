@@ -433,10 +433,22 @@ AutoBooking::TickResult AutoBooking::Tick(PortalSession& session) {
         result.end = TickEnd::Rearmed;
         return result;
     }
+    result.end = TickEnd::Booked;
+    if (result.booking.outcome == BookingOutcome::Booked && !stopOthersOnBooking_ && watched_.size() > 1) {
+        // The booked slot leaves the watch; the others are watched on.
+        const auto at =
+            static_cast<std::size_t>(std::find(watched_.begin(), watched_.end(), opened) - watched_.begin());
+        watched_.erase(watched_.begin() + static_cast<std::ptrdiff_t>(at));
+        watchedPatients_.erase(watchedPatients_.begin() + static_cast<std::ptrdiff_t>(at));
+        bookingPatient_ = watchedPatients_.front();
+        orderSlot_ = watched_.front();
+        status_.watched = watched_.size();
+        Rearm("已预约成功：" + status_.patient + " " + SlotText(*opened) + "，继续自动预约其余时段");
+        return result;
+    }
     watched_.clear();
     Finish(PhaseOf(result.booking.outcome),
            result.booking.outcome == BookingOutcome::Booked ? std::string() : result.booking.message);
-    result.end = TickEnd::Booked;
     return result;
 }
 

@@ -125,7 +125,9 @@ public:
         Stopped, // a stop was pending (also one that came before the registration): show
                  // kAutoBookingStoppedMessage
         Polled,  // nothing opened: the timer goes on
-        Booked,  // a slot opened and the booking ran: show its outcome
+        Booked,  // a slot opened and the booking ran: show its outcome (the
+                 // others go on being watched after a confirmed booking when
+                 // they should: the timer stays on)
         Rearmed, // a slot opened but no number could be booked yet: armed again
     };
     struct TickResult {
@@ -163,6 +165,7 @@ private:
     BookingOrigin watchOrigin_ = BookingOrigin::AutoBooking;
     // The patient of the slot being booked, when it names its own.
     std::optional<PatientEntry> bookingPatient_;
+    bool stopOthersOnBooking_ = true;
     BookingRecord* record_ = nullptr;
     std::string recordLogin_;
     std::optional<BookingOrigin> recordOrigin_;

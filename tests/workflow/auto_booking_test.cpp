@@ -406,6 +406,40 @@ TEST_F(AttemptRecord, AutoBookingRowsSayHowTheyStartedAndForWhom) {
     EXPECT_EQ(demo->Bookings()[1].clinicNumber, other.cardNo) << "booked for the slot's own patient";
 }
 
+// With "预约成功后停止其余" off, a confirmed booking takes its slot out of the
+// watch and the others are polled on; the last booking ends it.
+TEST_F(AutoBookingOnThePortal, WithStopOthersOffTheOtherSlotsAreWatchedOn) {
+    std::vector<std::shared_ptr<const ScheduleSlot>> watched{slot};
+    for (const portal::Doctor& d : demo->GetCatalogue().Doctors()) {
+        for (const portal::Slot& s : demo->SlotsOf(d.id))
+            if (s.state == portal::state::kNotReleased && s.sn != slot->sn && watched.size() < 3)
+                watched.push_back(std::make_shared<const ScheduleSlot>(SlotOf(s, 2)));
+        if (watched.size() == 3)
+            break;
+    }
+    ASSERT_EQ(watched.size(), 3u);
+    order->SetStopOthersOnBooking(false);
+    order->Watch(watched);
+    demo->ReleaseAt(watched[1]->sn, demo->Now());
+    AutoBooking::TickResult tick = order->Tick(*session);
+    EXPECT_EQ(tick.end, TickEnd::Booked);
+    EXPECT_EQ(tick.slot, watched[1]);
+    EXPECT_TRUE(order->TimerEnabled()) << "the others are watched on";
+    EXPECT_EQ(order->Status().watched, 2u);
+
+    EXPECT_EQ(order->Tick(*session).end, TickEnd::Polled);
+    EXPECT_EQ(demo->PollsOf(watched[1]->sn), 1) << "a booked slot is not polled again";
+    demo->ReleaseAt(watched[2]->sn, demo->Now());
+    tick = order->Tick(*session);
+    EXPECT_EQ(tick.slot, watched[2]);
+    EXPECT_TRUE(order->TimerEnabled());
+    demo->ReleaseAt(watched[0]->sn, demo->Now());
+    tick = order->Tick(*session);
+    EXPECT_EQ(tick.slot, watched[0]);
+    EXPECT_FALSE(order->TimerEnabled()) << "nothing left to watch";
+    EXPECT_EQ(demo->Bookings().size(), 3u);
+}
+
 TEST(AutoBookingStatus, TheLineNamesWhoWhatHowOftenAndHowLong) {
     AutoBookingStatus s;
     s.phase = Phase::Armed;

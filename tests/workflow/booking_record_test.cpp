@@ -53,7 +53,7 @@ std::set<std::string> ColumnsOf(std::string_view script, const std::string& tabl
 // The same two tables in the three scripts, and each can run again on a
 // catalogue that has them (the program runs them on older catalogues).
 TEST(LaterTables, TheThreeScriptsAgreeAndCanRunAgain) {
-    for (const std::string table : {"TWatchSlot", "TBookingRecord"}) {
+    for (const std::string& table : {std::string("TWatchSlot"), std::string("TBookingRecord")}) {
         SCOPED_TRACE(table);
         const auto sqlite = ColumnsOf(catalogue::SqliteSchemaScript(), table);
         EXPECT_GE(sqlite.size(), 15u);
