@@ -174,8 +174,8 @@ struct Setting {
     int busyAfterRelease = 0;
     portal::FaultOptions faults;
     portal::RegisterFault registerFault; // registrations whose answer is lost
-    milliseconds clockOffset{0}; // the portal's clock runs ahead of ours by this
-    std::uint32_t phaseSeed = 1; // release moments within the tick
+    milliseconds clockOffset{0};         // the portal's clock runs ahead of ours by this
+    std::uint32_t phaseSeed = 1;         // release moments within the tick
     // Each release comes this long after arming: without a release time at a
     // random moment of the 800 ms tick on top, with one (typed into the window)
     // at the next whole second of the portal's clock.

@@ -209,8 +209,8 @@ struct DemoPortal::Impl {
             return RegisterFault::Kind::None;
         if (f.kind != RegisterFault::Kind::Mixed)
             return f.kind;
-        static constexpr RegisterFault::Kind kMixed[] = {RegisterFault::Kind::Error500, RegisterFault::Kind::Drop,
-                                                         RegisterFault::Kind::Empty};
+        static constexpr RegisterFault::Kind kMixed[] = {
+            RegisterFault::Kind::Error500, RegisterFault::Kind::Drop, RegisterFault::Kind::Empty};
         return kMixed[std::min(2, int(u / f.rate * 3))];
     }
 
@@ -335,7 +335,8 @@ httplib::Server::HandlerResponse DemoPortal::Impl::Serve(bool scriptHost, const 
     if (!scriptHost && fault == Fault::None) {
         if (const auto it = options.errorPaths.find(lowerPath); it != options.errorPaths.end())
             forcedStatus = it->second;
-        else if (lowerPath == "/action/register.ashx" && options.registerFault.kind != RegisterFault::Kind::None)
+        else if (lowerPath == "/action/register.ashx" &&
+                 options.registerFault.kind != RegisterFault::Kind::None)
             registerFault = DrawRegisterFault();
     }
 
@@ -362,7 +363,7 @@ httplib::Server::HandlerResponse DemoPortal::Impl::Serve(bool scriptHost, const 
         entry.query = req.target.substr(q + 1);
     entry.cookie = !token.empty();
     entry.signedIn = call.account != nullptr;
-    entry.fault = forcedStatus                                      ? "status-" + std::to_string(forcedStatus)
+    entry.fault = forcedStatus                                 ? "status-" + std::to_string(forcedStatus)
                   : registerFault != RegisterFault::Kind::None ? std::string(RegisterFaultName(registerFault))
                                                                : std::string(FaultName(fault));
     entry.params.assign(call.params.begin(), call.params.end());

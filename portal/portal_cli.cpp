@@ -118,7 +118,8 @@ CliResult ParseCommandLine(int argc, const char* const* argv, std::ostream& out,
                    "The share of those registrations that get the fault (seeded)")
         ->capture_default_str()
         ->check(CLI::Range(0.0, 1.0));
-    app.add_option("--register-slow-ms", o.registerFault.slowMs, "How long a slow registration keeps its answer")
+    app.add_option("--register-slow-ms", o.registerFault.slowMs,
+                   "How long a slow registration keeps its answer")
         ->capture_default_str()
         ->check(CLI::Range(0, 600000));
     std::vector<std::string> errorPaths;
@@ -165,16 +166,16 @@ CliResult ParseCommandLine(int argc, const char* const* argv, std::ostream& out,
             o.registerFault.slowMs = slowMs;
             o.registerFault.rate = registerFaultRate;
         }
-        for (const std::string& spec : errorPaths) {
-            const std::size_t colon = spec.rfind(':');
-            std::string path = spec;
+        for (const std::string& given : errorPaths) {
+            const std::size_t colon = given.rfind(':');
+            std::string path = given;
             int status = 500;
             if (colon != std::string::npos) {
-                path = spec.substr(0, colon);
-                status = std::atoi(spec.c_str() + colon + 1);
+                path = given.substr(0, colon);
+                status = std::atoi(given.c_str() + colon + 1);
             }
             if (path.empty() || path.front() != '/' || status < 400 || status > 599)
-                throw CLI::ValidationError("--error-path", "expected PATH[:STATUS], got '" + spec + "'");
+                throw CLI::ValidationError("--error-path", "expected PATH[:STATUS], got '" + given + "'");
             for (char& ch : path)
                 ch = char(std::tolower(static_cast<unsigned char>(ch)));
             o.errorPaths[path] = status;

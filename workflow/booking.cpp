@@ -88,7 +88,8 @@ BookingResult RunBooking(const PortalHosts& hosts, const SlotRef& slot, const Bo
         ++result.requests;
         return NormalisePage(std::move(io.fetch(address, rule).text));
     };
-    const std::string numbers = read(NumberListAddress(hosts, slot, EpochMillis()), AnswerRule::NoErrorStatus);
+    const std::string numbers =
+        read(NumberListAddress(hosts, slot, EpochMillis()), AnswerRule::NoErrorStatus);
     io.log(kNumberListHeading);
     const NumberList list = ReadNumberList(numbers, io.log);
     if (list.numbers.empty()) {

@@ -71,7 +71,7 @@ private:
     // Intersects the kept samples as of the newest; false when they share no point.
     bool Narrow();
 
-    std::deque<Sample> samples_; // oldest first
+    std::deque<Sample> samples_;             // oldest first
     std::deque<Clock::time_point> restarts_; // when the estimate last started again
     Clock::duration low_{};
     Clock::duration high_{};

@@ -5,10 +5,13 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QThread>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <sstream>
@@ -70,6 +73,22 @@ struct ToolRun {
     }
 };
 
+inline bool Has(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+// Polls `done` every 10 ms for up to `ms`.
+inline bool WaitUntil(const std::function<bool()>& done, int ms = 20000) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!done()) {
+        if (timer.elapsed() > ms)
+            return false;
+        QThread::msleep(10);
+    }
+    return true;
+}
+
 inline ToolRun Finish(QProcess& p) {
     EXPECT_TRUE(p.waitForFinished(120000)) << "quilora-book did not finish";
     ToolRun r;
@@ -96,6 +115,13 @@ protected:
     }
 
     const portal::Account& account() const { return portal->DemoAccount(); }
+
+    // The doctor and a slot in this state, as the portal shows them now.
+    portal::SlotOfDoctor SlotIn(int slotState) const {
+        const auto found = portal->FindSlot(slotState);
+        EXPECT_TRUE(found) << "the portal has no slot in state " << slotState;
+        return found ? *found : portal::SlotOfDoctor{};
+    }
 
     // Config.ini naming the portal, the catalogue and the card; `more` adds lines.
     void WriteConfig(const std::string& more, bool withCard = true) const {

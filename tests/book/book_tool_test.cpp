@@ -18,29 +18,8 @@ using nlohmann::json;
 
 const std::string kBooked = "预约成功, 请进入网页查看！";
 
-bool Has(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
-
-bool WaitUntil(const std::function<bool()>& done, int ms = 20000) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > ms)
-            return false;
-        QThread::msleep(20);
-    }
-    return true;
-}
-
 class BookTool : public BookToolTest {
 protected:
-    // The doctor and a slot in this state, as the portal shows them now.
-    portal::SlotOfDoctor SlotIn(int slotState) const {
-        const auto found = portal->FindSlot(slotState);
-        EXPECT_TRUE(found) << "the portal has no slot in state " << slotState;
-        return found ? *found : portal::SlotOfDoctor{};
-    }
     // The number-list requests in order, as "sn state".
     std::vector<std::string> NumberListRequests() const {
         std::vector<std::string> r;

@@ -20,21 +20,6 @@ namespace state = portal::state;
 using Kind = portal::RegisterFault::Kind;
 using nlohmann::json;
 
-bool Has(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
-
-bool WaitUntil(const std::function<bool()>& done, int ms = 20000) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > ms)
-            return false;
-        QThread::msleep(10);
-    }
-    return true;
-}
-
 std::string LocalHhMmSs(std::chrono::system_clock::time_point at) {
     const std::time_t t = std::chrono::system_clock::to_time_t(at);
     std::tm local{};
@@ -46,11 +31,6 @@ std::string LocalHhMmSs(std::chrono::system_clock::time_point at) {
 
 class ExactlyOnce : public BookToolTest {
 protected:
-    portal::SlotOfDoctor SlotIn(int slotState) const {
-        const auto found = portal->FindSlot(slotState);
-        EXPECT_TRUE(found) << "the portal has no slot in state " << slotState;
-        return found ? *found : portal::SlotOfDoctor{};
-    }
     void StartWithFault(Kind kind, bool after, int count = 0, int slowMs = 3000) {
         portal::PortalOptions o = BookPortalOptions();
         o.registerFault.kind = kind;
@@ -216,17 +196,19 @@ TEST_F(ExactlyOnce, NoDateHeaderRaisesThePollingRate) {
                 times.push_back(e.timeMs);
         EXPECT_GE(times.size(), 3u) << "polled at all";
         EXPECT_LE(times.size(), 12u) << "9 s at one poll per 800 ms at most";
-        for (std::size_t i = 1; i < times.size(); ++i)
+        for (std::size_t i = 1; i < times.size(); ++i) {
             EXPECT_GE(times[i] - times[i - 1], 760) << "poll " << i; // arrival jitter aside
+        }
         const bool farOff = run.mode == DateMode::FarFuture || run.mode == DateMode::Epoch;
         int ignored = 0;
         for (const auto& e : r.EventsNamed("log"))
             ignored += Has(e["line"].get<std::string>(), "相差超过一天") ? 1 : 0;
         EXPECT_EQ(ignored, farOff ? 1 : 0) << r.out;
-        for (const auto& e : r.EventsNamed("poll"))
+        for (const auto& e : r.EventsNamed("poll")) {
             if (e.contains("until_release_ms")) {
                 EXPECT_LT(std::abs(e["until_release_ms"].get<long long>()), 3600 * 1000LL) << e.dump();
             }
+        }
     }
 }
 

@@ -199,9 +199,9 @@ TEST_F(FetcherTest, TheCallerLearnsTheStatusAndTheDateOfTheAnswer) {
 // clock's range (year 9999) must not overflow into a wrong offset.
 TEST_F(FetcherTest, ADateADayOrMoreAwayIsNotTaken) {
     const std::time_t now = std::time(nullptr);
-    for (const std::string date : {std::string("Fri,%2031%20Dec%209999%2023:59:59%20GMT"),
-                                   std::string("Thu,%2001%20Jan%201970%2000:00:00%20GMT"), HttpDateOf(now + 90000),
-                                   HttpDateOf(now - 90000)}) {
+    for (const std::string& date : {std::string("Fri,%2031%20Dec%209999%2023:59:59%20GMT"),
+                                   std::string("Thu,%2001%20Jan%201970%2000:00:00%20GMT"),
+                                   HttpDateOf(now + 90000), HttpDateOf(now - 90000)}) {
         SCOPED_TRACE(date);
         const FetchedPage page = Fetch(*client_, PortalAddress{Url("/dated?date=" + date), "x"});
         EXPECT_FALSE(page.date.has_value());
@@ -231,11 +231,21 @@ TEST_F(FetcherTest, AnswerRulesDecideWhatIsTriedAgain) {
          "（服务器返回错误 404）", FetchFailure::ErrorStatus},
         {"500 for the crawler", "/busy", FetchMode::Interactive, AnswerRule::NoErrorStatus, 3,
          "（服务器返回错误 500）", FetchFailure::ErrorStatus},
-        {"server trouble is sent again while booking", "/busy-twice", FetchMode::Booking,
-         AnswerRule::NoErrorStatus, 3, "served", {}},
+        {"server trouble is sent again while booking",
+         "/busy-twice",
+         FetchMode::Booking,
+         AnswerRule::NoErrorStatus,
+         3,
+         "served",
+         {}},
         // A registration: a 503 is turned away unread, so it is sent again...
-        {"a 503 did not take the registration", "/busy-twice", FetchMode::Booking, AnswerRule::Registration, 3,
-         "served", {}},
+        {"a 503 did not take the registration",
+         "/busy-twice",
+         FetchMode::Booking,
+         AnswerRule::Registration,
+         3,
+         "served",
+         {}},
         // ...anything else may have taken it: once only.
         {"a 500 may have taken it", "/busy", FetchMode::Booking, AnswerRule::Registration, 1,
          "（服务器返回错误 500）", FetchFailure::ErrorStatus},
@@ -267,13 +277,11 @@ TEST_F(FetcherTest, ARegistrationHasAConnectionOfItsOwn) {
     const std::string kept1 = FetchPage(*client_, Url("/port"));
     const std::string kept2 = FetchPage(*client_, Url("/port"));
     EXPECT_EQ(kept1, kept2) << "ordinary requests keep their connection";
-    const std::string reg1 = Fetch(*client_, PortalAddress{Url("/port"), "x"}, FetchMode::Booking,
-                                   AnswerRule::Registration)
-                                 .text;
+    const std::string reg1 =
+        Fetch(*client_, PortalAddress{Url("/port"), "x"}, FetchMode::Booking, AnswerRule::Registration).text;
     const std::string after = FetchPage(*client_, Url("/port"));
-    const std::string reg2 = Fetch(*client_, PortalAddress{Url("/port"), "x"}, FetchMode::Booking,
-                                   AnswerRule::Registration)
-                                 .text;
+    const std::string reg2 =
+        Fetch(*client_, PortalAddress{Url("/port"), "x"}, FetchMode::Booking, AnswerRule::Registration).text;
     EXPECT_NE(reg1, kept2);
     EXPECT_NE(after, reg1) << "the registration's connection was reused";
     EXPECT_NE(reg2, after);
@@ -303,8 +311,9 @@ TEST_F(FetcherTest, TheCancelFlagEndsWaitsButNotARegistration) {
     // raised before: nothing goes out...
     EXPECT_THROW(FetchPage(*client_, Url("/login")), FetchError);
     // ...but a registration is never cut off by it
-    EXPECT_EQ(Fetch(*client_, PortalAddress{Url("/login"), "x"}, FetchMode::Booking, AnswerRule::Registration).text,
-              "welcome");
+    EXPECT_EQ(
+        Fetch(*client_, PortalAddress{Url("/login"), "x"}, FetchMode::Booking, AnswerRule::Registration).text,
+        "welcome");
     cancel = false;
     EXPECT_EQ(FetchPage(*client_, Url("/login")), "welcome");
 }

@@ -122,7 +122,8 @@ TEST_F(BookingTest, TakingTheLastNumberTurnsTheSlotFull) {
     std::optional<portal::SlotOfDoctor> open;
     for (const portal::Doctor& d : Portal().GetCatalogue().Doctors()) {
         for (const portal::Slot& s : Portal().SlotsOf(d.id))
-            if (s.state == state::kOpen && Portal().FreeNumbers(s.sn).size() <= Portal().DemoAccount().patients.size())
+            if (s.state == state::kOpen &&
+                Portal().FreeNumbers(s.sn).size() <= Portal().DemoAccount().patients.size())
                 open = portal::SlotOfDoctor{d, s};
         if (open)
             break;

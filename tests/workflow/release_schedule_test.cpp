@@ -23,7 +23,7 @@ struct SimulatedPortal {
     milliseconds offset;
     milliseconds roundTrip;
     // A Date that lies: stuck at this moment, or running at this rate (1: true).
-    std::optional<Clock::time_point> frozenAt;
+    std::optional<Clock::time_point> frozenAt{};
     double dateRate = 1;
 
     Clock::time_point Arrival(Clock::time_point sent) const { return sent + roundTrip / 2 + offset; }
@@ -146,7 +146,7 @@ TEST(ReleaseSchedule, ALyingDateNeitherRaisesTheRateNorLosesTheRelease) {
     const Clock::time_point release = At(8, 0, 0);
     struct Case {
         const char* name;
-        std::optional<Clock::time_point> frozenAt;
+        std::optional<Clock::time_point> frozenAt{};
         double rate;
     } cases[] = {
         {"frozen 61 s before", release - seconds(61), 1},
