@@ -87,6 +87,10 @@ public:
     // button on another thread): read before each registration goes out, so a
     // booking under way stops before it, never after it.
     void SetExternalStop(std::function<bool()> stop) { externalStop_ = std::move(stop); }
+    // Whether a confirmed booking of a watched slot ends the watch (the
+    // default) or the other slots are watched on. An unknown outcome always
+    // ends it.
+    void SetStopOthersOnBooking(bool stop) { stopOthersOnBooking_ = stop; }
     // Every booking attempt from now on adds a row to this record, for this
     // installation card; with an origin, every attempt is told as started so
     // (quilora-book), otherwise by how it was ordered. The record's connection
