@@ -85,11 +85,14 @@ void TMain::TimerChanged(bool enabled) {
 }
 
 void TMain::ScheduleNextTick() {
-    // With a release time the engine places each tick; else every interval.
+    // With a release time the engine places each tick; else every interval,
+    // counted from the last poll of a tick that ran late.
     if (const auto delay = order.NextTickDelay())
         tmrOrder->start(static_cast<int>(delay->count()));
     else if (!tmrOrder->isActive())
         tmrOrder->start(tickInterval_);
+    else
+        tmrOrder->start(static_cast<int>(order.DelayAfterTick(std::chrono::milliseconds(tickInterval_)).count()));
 }
 
 void TMain::StatusChanged(const AutoBookingStatus& status) {

@@ -8,14 +8,16 @@ AutoBooking::TickResult RunTicks(AutoBooking& order, PortalSession& session,
                                  const std::function<bool()>& stop, std::chrono::milliseconds interval) {
     using Clock = std::chrono::steady_clock;
     Clock::time_point next = Clock::now();
+    bool first = true;
     for (;;) {
-        // A tick that overran (a booking, a slow portal) is followed at once,
-        // not by a burst of the ticks it missed. With a release time the engine
-        // places each tick itself.
-        if (const auto delay = order.NextTickDelay())
-            next = Clock::now() + *delay;
+        // A tick that overran (a booking, a slow portal) is followed an interval
+        // after its last poll, not by a burst of the ticks it missed. With a
+        // release time the engine places each tick itself.
+        if (first)
+            next = Clock::now() + order.NextTickDelay().value_or(interval);
         else
-            next = std::max(next + interval, Clock::now());
+            next = std::max(next + interval, Clock::now() + order.DelayAfterTick(interval));
+        first = false;
         // In short steps, so that Ctrl+C during a long wait stops at once.
         while (!stop() && Clock::now() < next)
             std::this_thread::sleep_until(std::min(next, Clock::now() + std::chrono::milliseconds(20)));

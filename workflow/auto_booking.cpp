@@ -108,6 +108,16 @@ std::optional<std::chrono::milliseconds> AutoBooking::NextTickDelay() const {
     return std::max(std::chrono::milliseconds(0), std::chrono::ceil<std::chrono::milliseconds>(next - now));
 }
 
+std::chrono::milliseconds AutoBooking::DelayAfterTick(std::chrono::milliseconds interval) const {
+    if (const auto delay = NextTickDelay())
+        return *delay;
+    if (!lastPoll_)
+        return interval;
+    const auto due = *lastPoll_ + interval;
+    return std::max(std::chrono::milliseconds(0),
+                    std::chrono::ceil<std::chrono::milliseconds>(due - std::chrono::steady_clock::now()));
+}
+
 void AutoBooking::Observe(const FetchedPage& page) {
     if (page.dateImplausible && !implausibleDateLogged_) {
         implausibleDateLogged_ = true;
@@ -368,10 +378,10 @@ AutoBooking::TickResult AutoBooking::Tick(PortalSession& session) {
 
     status_.event.clear();
     status_.patient = BookingPatientName();
-    lastPoll_ = std::chrono::steady_clock::now();
     std::shared_ptr<const ScheduleSlot> opened;
     for (std::size_t i = 0; i < watched_.size(); ++i) {
         const auto& slot = watched_[i];
+        lastPoll_ = std::chrono::steady_clock::now();
         const PollResult poll = session.Poll(*slot);
         host_.SlotPolled(i, poll);
         if (poll.timing)

@@ -80,6 +80,11 @@ public:
     const std::optional<ReleaseSchedule>& Release() const { return release_; }
     // With a release time: how long until the next tick should run.
     std::optional<std::chrono::milliseconds> NextTickDelay() const;
+    // After a tick: how long until the next one, with `interval` the caller's
+    // tick when no release time places them. Never sooner than `interval`
+    // after the last poll sent, so that a tick that ran late (a slow answer for
+    // one slot) cannot bring another slot's polls closer together.
+    std::chrono::milliseconds DelayAfterTick(std::chrono::milliseconds interval) const;
     // A portal answer's Date, to keep the portal's clock (the sign-in and the
     // schedule tell it too).
     void Observe(const FetchedPage& page);
@@ -179,7 +184,7 @@ private:
     std::optional<ReleaseSchedule> release_;
     std::chrono::milliseconds roundTrip_{2};
     std::function<bool()> externalStop_;
-    // When the last tick began polling (steady): no slot is polled sooner than
+    // When the last poll went out (steady): no slot is polled sooner than
     // 800 ms after it, whatever the portal's clock says.
     std::optional<std::chrono::steady_clock::time_point> lastPoll_;
     bool implausibleDateLogged_ = false;
