@@ -427,8 +427,16 @@ TEST_F(AutoBookingOnThePortal, WithStopOthersOffTheOtherSlotsAreWatchedOn) {
     EXPECT_TRUE(order->TimerEnabled()) << "the others are watched on";
     EXPECT_EQ(order->Status().watched, 2u);
 
+    const auto requestsOf = [&](int sn) {
+        const auto log = demo->RequestLog();
+        return std::count_if(log.begin(), log.end(), [&](const auto& e) {
+            return e.path == "/Action/NumberWater.ashx" && e.Param("sn") == std::to_string(sn);
+        });
+    };
+    const auto bookedSlotRequests = requestsOf(watched[1]->sn);
     EXPECT_EQ(order->Tick(*session).end, TickEnd::Polled);
-    EXPECT_EQ(demo->PollsOf(watched[1]->sn), 1) << "a booked slot is not polled again";
+    EXPECT_EQ(requestsOf(watched[1]->sn), bookedSlotRequests) << "a booked slot is not polled again";
+    EXPECT_EQ(requestsOf(watched[2]->sn), 1) << "the first tick ended at the opened slot";
     demo->ReleaseAt(watched[2]->sn, demo->Now());
     tick = order->Tick(*session);
     EXPECT_EQ(tick.slot, watched[2]);
