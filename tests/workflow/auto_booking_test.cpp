@@ -335,6 +335,10 @@ TEST_F(AttemptRecord, BookNowLeavesOneRowForEachOutcome) {
         o.registerFault.kind = c.fault;
         o.registerFault.afterTaking = c.afterTaking;
         Restart(o);
+        // One try: a registration turned away gives up at once, certainly not taken in.
+        FetchLimits once = LimitsFor(FetchMode::Booking);
+        once.attempts = 1;
+        http.SetLimits(FetchMode::Booking, once);
         order->SetExternalStop([&c] { return c.stop; });
         const auto open = Open();
         for (int i = 0; i < c.bookings; ++i) {
