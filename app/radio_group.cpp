@@ -14,6 +14,10 @@ RadioGroup::RadioGroup(const QString& caption, QWidget* parent)
     grid_->setContentsMargins(8, 4, 8, 4);
     grid_->setVerticalSpacing(2);
     grid_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    connect(group_, &QButtonGroup::idToggled, this, [this](int, bool checked) {
+        if (checked)
+            emit Changed();
+    });
 }
 
 void RadioGroup::Clear() {
@@ -22,6 +26,7 @@ void RadioGroup::Clear() {
         delete item.button; // owned by this group box
     }
     items_.clear();
+    emit Changed();
 }
 
 void RadioGroup::AddItem(const std::string& caption, int tag) {
@@ -45,6 +50,7 @@ void RadioGroup::SetItemIndex(int index) {
         for (const Item& item : items_)
             item.button->setChecked(false);
         group_->setExclusive(true);
+        emit Changed();
         return;
     }
     At(index).button->setChecked(true);

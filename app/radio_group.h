@@ -26,6 +26,10 @@ public:
     // Items are laid out row by row in this many columns.
     void SetColumns(int columns);
 
+signals:
+    // The choice changed, by the user or from code.
+    void Changed();
+
 private:
     struct Item {
         QRadioButton* button;

@@ -20,6 +20,7 @@
 #include "app/help_text.h"
 #include "app/radio_group.h"
 #include "app/schedule_list.h"
+#include "catalogue/crawl_worker.h"
 #include "catalogue/schema.h"
 #include "common/errors.h"
 #include "common/profile.h"
@@ -38,17 +39,26 @@ TMain::TMain(const QString& settingsDir, QWidget* parent)
       settingsDir_(settingsDir.isEmpty() ? QCoreApplication::applicationDirPath() : settingsDir) {
     BuildWidgets();
     ConnectHandlers();
+    BuildNotify();
     RunGuarded([this] { FormCreate(); });
 }
 
-TMain::~TMain() = default;
+TMain::~TMain() {
+    if (worker)
+        worker->Shutdown(); // a hung request is cut off; a registration runs to its end
+    if (crawler)
+        crawler->Shutdown(); // a crawl under way rolls back
+    portalThread_.quit();
+    crawlThread_.quit();
+    portalThread_.wait();
+    crawlThread_.wait();
+}
 
 void TMain::FormCreate() {
     // 1-4 (the window becomes the log of the HTTP client's addresses as soon as
     // the client exists, in step 6)
     setWindowTitle(QStringLiteral("Brenvik ") + windowTitle());
     ActivatePage(kLoginPage);
-    order.Decline(); // orderBusy lowered
 
     // 5: the installation's card number and the portal's hosts
     const ProfileFile profile(SettingsPath().toStdString());
@@ -59,19 +69,18 @@ void TMain::FormCreate() {
     mmoHelp->setPlainText(HelpLines(portal.HomeAddress()).join(QLatin1Char('\n')));
 
     // 6
-    xmlHttp = std::make_unique<HttpClient>();
-    xmlHttp->SetLogWindow(this);
-    session = std::make_unique<PortalSession>(*xmlHttp, portal);
-    session->SetAnswerObserver([this](const FetchedPage& page) { order.Observe(page); });
+    StartWorker();
 
     // 7-8: relative SQLite paths are taken from the folder of Config.ini
     ADOC.SetOnOpened(&catalogue::PrepareCatalogue);
+    const std::string connectionString = ReadConnect(profile);
     try {
-        ADOC.SetConnectionString(ReadConnect(profile), settingsDir_.toStdString());
+        ADOC.SetConnectionString(connectionString, settingsDir_.toStdString());
         ADOC.Open();
     } catch (const std::exception&) {
         throw QuiloraError("连接数据库失败！");
     }
+    StartCrawler(connectionString);
 
     // 9-10
     db::OpenQuery(qryTmp, "Select * From TUserTypeArea");
@@ -105,8 +114,13 @@ void TMain::ConnectHandlers() {
     connect(btnKeshi, &QPushButton::clicked, this, Guarded(this, &TMain::btnKeshiClick));
     connect(btnGetDoctor, &QPushButton::clicked, this, Guarded(this, &TMain::btnGetDoctorClick));
     connect(btnTest, &QPushButton::clicked, this, Guarded(this, &TMain::btnTestClick));
-    connect(tmrOrder, &QTimer::timeout, this, Guarded(this, &TMain::tmrOrderTimer));
+    // tmrOrder mirrors the worker's tick timer (which runs the ticks): it runs
+    // while auto-booking does and fires into nothing.
     connect(btnStopAuto, &QPushButton::clicked, this, Guarded(this, &TMain::btnStopAutoClick));
+    connect(btnCancel, &QPushButton::clicked, this, Guarded(this, &TMain::btnCancelClick));
+    connect(btnStopCrawl, &QPushButton::clicked, this, Guarded(this, &TMain::btnStopCrawlClick));
+    connect(tmrWait, &QTimer::timeout, this, [this] { ShowWait(); });
+    connect(rgpUser, &RadioGroup::Changed, this, [this] { PushPatient(); });
 
     // Maintainers reveal (and hide again) the maintenance page with Ctrl+Shift+F12.
     auto* maintenance = new QShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_F12), this);
@@ -125,6 +139,10 @@ void TMain::ActivatePage(int index) {
 
 void TMain::LogUrl(std::string_view line) {
     mmo->appendPlainText(QString::fromUtf8(line.data(), static_cast<qsizetype>(line.size())));
+}
+
+void TMain::Log(std::string_view line) {
+    LogUrl(line); // the same memo, one line
 }
 
 void TMain::BeginWait() {
@@ -156,17 +174,29 @@ bool TMain::eventFilter(QObject* watched, QEvent* event) {
     return QMainWindow::eventFilter(watched, event);
 }
 
-HttpClient& TMain::Http() {
-    // A start-up that failed before creating the HTTP client left none.
-    if (!xmlHttp)
+PortalWorker& TMain::Worker() {
+    if (!worker)
         throw QuiloraError("网络组件初始化失败。");
-    return *xmlHttp;
+    return *worker;
 }
 
-PortalSession& TMain::Session() {
-    if (!xmlHttp || !session)
-        throw QuiloraError("网络组件初始化失败。");
-    return *session;
+void TMain::StartWorker() {
+    auto owned = std::make_unique<PortalWorker>(portal);
+    owned->moveToThread(&portalThread_);
+    worker = owned.release(); // from here on deleted on its thread, when that ends
+    connect(&portalThread_, &QThread::finished, worker, &QObject::deleteLater);
+    connect(worker, &PortalWorker::LogLine, this,
+            [this](const QString& line) { mmo->appendPlainText(line); });
+    connect(worker, &PortalWorker::StateChanged, this,
+            [this](const OrderState& s) { RunGuarded([&] { WorkerState(s); }); });
+    connect(worker, &PortalWorker::JobDone, this,
+            [this](const JobOutcome& out) { RunGuarded([&] { JobDone(out); }); });
+    connect(worker, &PortalWorker::TickEnded, this,
+            [this](const TickOutcome& out) { RunGuarded([&] { TickEnded(out); }); });
+    connect(worker, &PortalWorker::TickFailed, this,
+            [](const QString& text) { ReportError(text.toStdString()); });
+    portalThread_.setObjectName(QStringLiteral("portal"));
+    portalThread_.start();
 }
 
 } // namespace quilora

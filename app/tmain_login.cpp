@@ -9,13 +9,17 @@ namespace quilora {
 
 void TMain::btnLoginClick() {
     SaveSettings();
-    const std::string cardNo = edtUserID->text().toStdString();
-    if (!Session().SignIn(cardNo, edtPasswd->text().toStdString())) {
+    signingInAs_ = edtUserID->text().toStdString();
+    StartWait(JobKind::SignIn, Worker().SignIn(signingInAs_, edtPasswd->text().toStdString()));
+}
+
+void TMain::SignInDone(const JobOutcome& out) {
+    if (!out.signedIn) {
         ShowHint("登录失败");
         return;
     }
     ActivatePage(1);
-    loginCardNo = cardNo;
+    loginCardNo = signingInAs_;
     LoadPatients();
 }
 
@@ -32,9 +36,12 @@ void TMain::LoadPatients(bool mayFetch) {
 void TMain::btnGetUserClick() {
     if (loginCardNo.empty())
         return;
+    StartWait(JobKind::Patients, Worker().FetchPatients());
+}
+
+void TMain::PatientsDone(const JobOutcome& out) {
     // The cache is replaced only once the page is in: a fetch that gives up keeps it.
-    const std::vector<PatientRecord> patients = Session().Patients();
-    ReplaceCachedPatients(ADOC, cmd, loginCardNo, patients);
+    ReplaceCachedPatients(ADOC, cmd, loginCardNo, out.patients);
     // Never fetches again: an account without patients would otherwise fetch without end.
     LoadPatients(false);
 }

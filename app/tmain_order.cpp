@@ -43,69 +43,31 @@ std::string Fill(std::string_view tmpl, std::initializer_list<std::string_view> 
 // Lowers orderBusy however the order command is left, unless it armed.
 class DeclineOnExit {
 public:
-    explicit DeclineOnExit(AutoBooking& order) : order_(order) {}
+    DeclineOnExit(const OrderState& order, std::function<void()> decline)
+        : order_(order), decline_(std::move(decline)) {}
     ~DeclineOnExit() {
         if (!order_.TimerEnabled())
-            order_.Decline();
+            decline_();
     }
     DeclineOnExit(const DeclineOnExit&) = delete;
     DeclineOnExit& operator=(const DeclineOnExit&) = delete;
 
 private:
-    AutoBooking& order_;
+    const OrderState& order_;
+    std::function<void()> decline_;
 };
 
 } // namespace
 
-int TMain::MemberId() {
-    const int index = rgpUser->ItemIndex();
-    if (index < 0)
-        throw QuiloraError("没有选择就诊人，无法预约。");
-    return rgpUser->Tag(index);
-}
-
-std::string TMain::PatientName() {
-    const int index = rgpUser->ItemIndex();
-    return index < 0 ? std::string() : rgpUser->Caption(index);
-}
-
-void TMain::Log(std::string_view line) {
-    LogUrl(line); // the same memo, one line
-}
-
-void TMain::TimerChanged(bool enabled) {
-    if (enabled) {
-        tickInterval_ = tmrOrder->interval();
-        ScheduleNextTick();
-    } else {
-        tmrOrder->stop();
-        tmrOrder->setInterval(tickInterval_);
-    }
-    btnStopAuto->setVisible(enabled);
-}
-
-void TMain::ScheduleNextTick() {
-    // With a release time the engine places each tick; else every interval,
-    // counted from the last poll of a tick that ran late.
-    if (const auto delay = order.NextTickDelay())
-        tmrOrder->start(static_cast<int>(delay->count()));
-    else if (!tmrOrder->isActive())
-        tmrOrder->start(tickInterval_);
-    else
-        tmrOrder->start(static_cast<int>(order.DelayAfterTick(std::chrono::milliseconds(tickInterval_)).count()));
-}
-
-void TMain::StatusChanged(const AutoBookingStatus& status) {
-    const QString text = QString::fromStdString(StatusText(status, AutoBooking::Clock::now()));
-    lblStatus->setText(text);
-    lblStatus->setToolTip(text); // the whole line, where a narrow window cuts it
-    btnStopAuto->setEnabled(status.phase == AutoBookingStatus::Phase::Armed);
-}
-
 void TMain::BookSlot(const ScheduleSlot& slot) {
-    if (order.OrderSlot().get() != &slot)
-        order.StartOrder(std::make_shared<const ScheduleSlot>(slot));
-    ShowHint(order.BookNow(Session()).message); // lowers orderBusy itself
+    std::shared_ptr<const ScheduleSlot> booked = order.OrderSlot();
+    if (booked.get() != &slot) {
+        booked = std::make_shared<const ScheduleSlot>(slot);
+        order.orderSlot = booked;
+    }
+    PushPatient();
+    // orderBusy is lowered by the booking itself; the outcome comes as a hint.
+    StartWait(JobKind::BookNow, Worker().BookNow(booked));
 }
 
 void TMain::btnOrderClick() {
@@ -119,13 +81,13 @@ void TMain::btnOrderClick() {
         if (AskConfirm("系统正忙，可能正在预约或自动预约中，是否中止预约?", false, 1) != kIdYes)
             return;
         // Ticks ran while the question was open: auto-booking may have ended by now.
-        if (!order.RequestStop())
+        if (!RequestStop())
             return;
     }
     const int row = lvLog->SelectedIndex();
     if (row < 0)
         AbortWithHint("请先选择预约内容！");
-    order.StartOrder(lvLog->SlotAt(row));
+    StartOrder(lvLog->SlotAt(row));
     const std::shared_ptr<const ScheduleSlot> slot = order.OrderSlot();
 
     const OrderDecision decision = DecideOrder(slot->state);
@@ -139,20 +101,18 @@ void TMain::btnOrderClick() {
     if (AskConfirm(question, false, 1) != kIdYes)
         return;
 
-    order.Confirm();
+    Confirm();
     if (decision.action == OrderAction::BookNow) {
         BookSlot(*slot); // lowers orderBusy itself
         return;
     }
     // Only an armed auto-booking keeps the flag: a refusal, another state or an
     // error out of the question must not leave every later order "busy".
-    const DeclineOnExit decline(order);
-    if (decision.action == OrderAction::OfferArm &&
-        AskConfirm("此预约还未到放号时间，是否开始自动预约?\r\n"
-                   "自动预约系统将在开始放号之后最短的时间内帮你自动预约。",
-                   false, 1) == kIdYes) {
-        order.SetRelease(ReleaseTime());
-        order.Arm();
+    const DeclineOnExit decline(order, [this] { Decline(); });
+    if (decision.action == OrderAction::OfferArm && AskConfirm("此预约还未到放号时间，是否开始自动预约?\r\n"
+                                       "自动预约系统将在开始放号之后最短的时间内帮你自动预约。",
+                                       false, 1) == kIdYes) {
+        Arm(ReleaseTime());
     }
 }
 
@@ -168,13 +128,17 @@ std::optional<std::chrono::system_clock::time_point> TMain::ReleaseTime() {
 }
 
 void TMain::btnStopAutoClick() {
-    // What Yes to the busy question does: the next tick stops.
-    order.RequestStop();
+    // What Yes to the busy question does: auto-booking stops.
+    RequestStop();
 }
 
 void TMain::tmrOrderTimer() {
-    const AutoBooking::TickResult tick = order.Tick(Session());
-    switch (tick.end) {
+    // The worker runs the ticks; this one comes at once.
+    Worker().TickNow();
+}
+
+void TMain::TickEnded(const TickOutcome& out) {
+    switch (out.end) {
     case AutoBooking::TickEnd::Stopped:
         ShowHint(kAutoBookingStoppedMessage);
         break;
@@ -182,17 +146,60 @@ void TMain::tmrOrderTimer() {
         // The user may be anywhere by now: the taskbar, a sound and a desktop
         // notification before the box.
         const std::string title =
-            tick.booking.outcome == BookingOutcome::Booked ? "自动预约成功" : "自动预约结束";
-        DrawAttention(*this, {title, StatusText(order.Status(), AutoBooking::Clock::now())});
-        ShowHint(tick.booking.message);
+            out.booking.outcome == BookingOutcome::Booked ? "自动预约成功" : "自动预约结束";
+        DrawAttention(*this, {title, StatusText(out.status, AutoBooking::Clock::now())});
+        ShowHint(out.booking.message);
         break;
     }
     case AutoBooking::TickEnd::Polled:
     case AutoBooking::TickEnd::Rearmed:
-        if (order.TimerEnabled())
-            ScheduleNextTick();
         break;
     }
+}
+
+// ---- order commands: the worker takes them in order; the mirror follows at once ----
+
+bool TMain::RequestStop() {
+    commandSent_ = Worker().RequestStop();
+    order.stopRequested = true;
+    if (order.timerEnabled && order.status.phase == AutoBookingStatus::Phase::Armed)
+        order.status.phase = AutoBookingStatus::Phase::StopPending;
+    ShowOrderState();
+    return !order.OrderBusy();
+}
+
+void TMain::StartOrder(std::shared_ptr<const ScheduleSlot> slot) {
+    commandSent_ = Worker().StartOrder(slot);
+    order.stopRequested = false;
+    order.orderSlot = std::move(slot);
+}
+
+void TMain::Confirm() {
+    commandSent_ = Worker().Confirm();
+    order.orderBusy = true;
+}
+
+void TMain::Decline() {
+    commandSent_ = Worker().Decline();
+    order.orderBusy = false;
+}
+
+void TMain::Arm(std::optional<std::chrono::system_clock::time_point> release) {
+    PushPatient();
+    commandSent_ = Worker().Arm(release, tmrOrder->interval());
+    order.orderBusy = order.timerEnabled = true;
+    order.stopRequested = false;
+    ShowOrderState();
+}
+
+void TMain::PushPatient() {
+    if (!worker)
+        return;
+    const int index = rgpUser->ItemIndex();
+    if (index < 0)
+        worker->SetPatient(std::nullopt, {});
+    else
+        worker->SetPatient(rgpUser->Tag(index), rgpUser->Caption(index));
 }
 
 } // namespace quilora

@@ -29,17 +29,21 @@ void TMain::btnRefreshDataClick() {
     ChosenId(*cbxClass, "请选择科室!");
     const int doctorId = ChosenId(*cbxDoctor, "请选择医生!");
     SaveSettings();
+    StartWait(JobKind::Schedule, Worker().FetchSchedule(hospitalId, doctorId, SelectedText(*cbxDoctor),
+                                                        SelectedText(*cbxHospital)));
+}
 
+void TMain::ScheduleDone(const JobOutcome& out) {
     // Rows share their slot with orderSlot, so an armed slot outlives the refresh
     // and the others go with their rows. The rows go once the page is in.
-    Session().Schedule(
-        hospitalId, doctorId, SelectedText(*cbxDoctor), SelectedText(*cbxHospital),
-        [this] { lvLog->Clear(); },
-        [this](ScheduleSlot s) {
-            auto slot = std::make_shared<const ScheduleSlot>(std::move(s));
-            lvLog->AddRow(slot, ScheduleRowCells(*slot));
-        });
-    lvLog->SortAscending(0);
+    if (out.pageIn)
+        lvLog->Clear();
+    for (const ScheduleSlot& s : out.schedule) {
+        auto slot = std::make_shared<const ScheduleSlot>(s);
+        lvLog->AddRow(slot, ScheduleRowCells(*slot));
+    }
+    if (out.error.empty())
+        lvLog->SortAscending(0);
 }
 
 } // namespace quilora

@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
 #include <QStatusBar>
@@ -279,9 +280,29 @@ void TMain::BuildWidgets() {
     lblStatus->setAccessibleName(QStringLiteral("自动预约状态"));
     lblStatus->setTextFormat(Qt::PlainText);
     lblStatus->setMinimumWidth(1); // a long status must not widen the window
+    // Two lines, so that the counts and the countdown stay in sight at the
+    // window's width; the bar keeps that height, so nothing jumps.
+    lblStatus->setMinimumHeight(2 * lblStatus->fontMetrics().lineSpacing());
     btnStopAuto = Button(QStringLiteral("停止自动预约"), "btnStopAuto", this);
     btnStopAuto->setVisible(false);
+    lblWait = Named(new QLabel(this), "lblWait");
+    lblWait->setAccessibleName(QStringLiteral("等待"));
+    lblWait->setTextFormat(Qt::PlainText);
+    lblWait->setVisible(false);
+    btnCancel = Button(QStringLiteral("取消"), "btnCancel", this);
+    btnCancel->setVisible(false);
+    tmrWait = Named(new QTimer(this), "tmrWait");
+    tmrWait->setInterval(250);
+    statusBar()->addWidget(lblWait);
     statusBar()->addWidget(lblStatus, 1);
+    crawlProgress = Named(new QProgressBar(this), "crawlProgress");
+    crawlProgress->setMaximumWidth(240);
+    crawlProgress->setVisible(false);
+    btnStopCrawl = Button(QStringLiteral("停止"), "btnStopCrawl", this);
+    btnStopCrawl->setVisible(false);
+    statusBar()->addPermanentWidget(crawlProgress);
+    statusBar()->addPermanentWidget(btnStopCrawl);
+    statusBar()->addPermanentWidget(btnCancel);
     statusBar()->addPermanentWidget(btnStopAuto);
     statusBar()->setSizeGripEnabled(true);
     resize(kClientSize.width(), kClientSize.height() + statusBar()->sizeHint().height());

@@ -242,9 +242,9 @@ public:
         if (setting.RandomFaults()) {
             // The setup's requests try on through dropped, empty and error answers;
             // polls stay one attempt, bookings keep their own retries.
-            FetchLimits interactive = window.xmlHttp->Limits(FetchMode::Interactive);
+            FetchLimits interactive = window.PortalHttp().Limits(FetchMode::Interactive);
             interactive.attempts = 40;
-            window.xmlHttp->SetLimits(FetchMode::Interactive, interactive);
+            window.PortalHttp().SetLimits(FetchMode::Interactive, interactive);
         }
         window.edtPasswd->setText(QString::fromStdString(portal_.DemoAccount().password));
         const bool signedIn = Until(
@@ -254,6 +254,7 @@ public:
                     window.btnLogin->click();
                 else
                     window.btnGetUser->click();
+                WaitUntil([&] { return !window.Waiting(); }, 60000);
             });
         if (!signedIn)
             throw std::runtime_error(setting.name + ": the sign-in never came through");
@@ -296,7 +297,11 @@ public:
         Choose(window.cbxDoctor, doctor.id);
         Release r;
         if (!Until(
-                20, [&] { return RowOf(window, slot.sn) >= 0; }, [&] { window.btnRefreshData->click(); }))
+                20, [&] { return RowOf(window, slot.sn) >= 0; },
+                [&] {
+                    window.btnRefreshData->click();
+                    WaitUntil([&] { return !window.Waiting(); }, 60000);
+                }))
             return r;
         window.lvLog->SelectRow(RowOf(window, slot.sn));
         window.rgpUser->SetItemIndex(int(i) % window.rgpUser->Count());
@@ -317,6 +322,7 @@ public:
         window.btnOrder->click(); // confirmed, auto-booking armed
         if (!window.order.TimerEnabled())
             return r;
+        WaitUntil([&] { return !releaseTimeGiven || window.order.Release(); }, 2000);
         if (releaseTimeGiven && !window.order.Release())
             throw std::runtime_error(setting_.name + ": the window did not take the release time " +
                                      window.edtReleaseTime->text().toStdString());
@@ -330,7 +336,7 @@ public:
 
         const auto ended = [&] { return !window.order.TimerEnabled(); };
         if (!WaitUntil(ended, int(budget.count()))) {
-            window.order.RequestStop();
+            window.btnStopAutoClick();
             if (!WaitUntil(ended, kStopBudgetMs))
                 throw std::runtime_error(setting_.name + ": auto-booking did not stop");
         }
@@ -358,10 +364,11 @@ private:
     std::vector<std::pair<portal::Doctor, portal::Slot>> pending_;
 };
 
-// The first answered Register of a release, or 0.
+// The first Register of a release that reached the booking (answered, or
+// its answer lost after the number was taken), or 0.
 long long RegisterOf(const std::vector<portal::RequestLogEntry>& log) {
     for (const auto& e : log)
-        if (e.path == "/Action/Register.ashx" && e.fault == "none")
+        if (e.path == "/Action/Register.ashx" && (e.fault == "none" || e.fault.rfind("register-", 0) == 0))
             return e.timeMs;
     return 0;
 }
@@ -425,12 +432,13 @@ RunResult MeasureReleases(Rig& rig, const Setting& setting, int releases) {
     }
 
     if (!setting.RandomFaults()) {
-        // One poll as the tick makes it, timed on the client.
+        // One poll as the tick makes it, timed on a client of its own.
         TMain& window = rig.Window();
         const portal::Slot& anySlot = rig.SlotAt(0);
+        HttpClient http;
         for (int i = 0; i < 20; ++i) {
             const auto t0 = std::chrono::steady_clock::now();
-            FetchPage(*window.xmlHttp,
+            FetchPage(http,
                       SlotPollAddress(window.portal,
                                       SlotRef{anySlot.sn, anySlot.date, anySlot.timeid, anySlot.type,
                                               anySlot.weekid, anySlot.url},

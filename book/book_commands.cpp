@@ -5,6 +5,7 @@
 #include <memory>
 #include <optional>
 
+#include "book/book_notify.h"
 #include "book/book_settings.h"
 #include "book/doctor_lookup.h"
 #include "book/stop_signal.h"
@@ -59,6 +60,8 @@ public:
             return o_.saved ? WatchSaved() : BookOrWatch();
         case Command::History:
             return History();
+        case Command::NotifyTest: // runs without a sign-in, see RunCommand
+            break;
         }
         return kExitUsage;
     }
@@ -70,6 +73,7 @@ public:
     void TimerChanged(bool) override {}
     void StatusChanged(const AutoBookingStatus& status) override {
         out_.Status(status, AutoBooking::Clock::now());
+        notify_.Status(status);
     }
     void SlotPolled(std::size_t index, const PollResult& poll) override {
         if (!saved_ || index >= savedIndexes_.size())
@@ -111,6 +115,7 @@ private:
     bool SignIn() {
         if (!session_.SignIn(settings_.cardNo, settings_.password)) {
             out_.Refused("登录失败");
+            notify_.SignInRefused(settings_.cardNo);
             return false;
         }
         out_.SignedIn(settings_.cardNo);
@@ -344,6 +349,7 @@ private:
     // watch --saved: the list and the list index of each watched slot.
     WatchList* saved_ = nullptr;
     std::vector<std::size_t> savedIndexes_;
+    BookNotify notify_{o_, settings_.configPath, out_};
 };
 
 } // namespace
@@ -358,6 +364,8 @@ int RunCommand(const BookOptions& options, BookOutput& output) {
     try {
         BookOptions checked = options;
         CheckOptions(checked);
+        if (checked.command == Command::NotifyTest)
+            return RunNotifyTest(checked, output);
         BookRun run(checked, output, stop);
         return run.Run();
     } catch (const UsageError& e) {

@@ -48,6 +48,11 @@ Exit codes:
 Every book and watch adds a row to the booking record (TBookingRecord) before
 its first request and writes the outcome onto it; history prints the record.
 A row left under way by a process that died shows as 未能确认.
+  {"event":"notify","channel":"邮件","target":"host → address","ok":false,"message":".."}
+                                                     a notification of the outcome ([Notify]), and notify-test
+
+notify-test sends a test notification to every channel of [Notify] and prints
+each result: exit 0 when all succeeded, 1 when one failed, 2 when none is set.
 )";
 
 CLI::Option* AddDoctor(CLI::App& command, BookOptions& o) {
@@ -147,6 +152,9 @@ void DefineCommandLine(CLI::App& app, BookOptions& o) {
     CLI::App* history = app.add_subcommand("history", "the booking record, newest first");
     history->add_option("--limit", o.limit, "only the newest N rows")->check(CLI::PositiveNumber);
     history->callback([&o] { o.command = Command::History; });
+
+    app.add_subcommand("notify-test", "send a test notification to every channel of [Notify] in Config.ini")
+        ->callback([&o] { o.command = Command::NotifyTest; });
 }
 
 void CheckOptions(BookOptions& o) {

@@ -12,7 +12,7 @@ class App;
 
 namespace quilora::book {
 
-enum class Command { SignIn, Patients, Schedule, Book, Watch, History };
+enum class Command { SignIn, Patients, Schedule, Book, Watch, History, NotifyTest };
 
 // More slots than this in one watch would stretch a tick beyond its 800 ms.
 inline constexpr std::size_t kMaxWatchedSlots = 5;

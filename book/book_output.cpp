@@ -238,6 +238,31 @@ void BookOutput::Record(const RecordRow& r) {
         text += "  " + answer;
     }
     Line(out_, text);
+
+namespace {
+
+json NotifyEvent(const ChannelResult& r) {
+    json j{{"event", "notify"}, {"channel", r.channel}, {"target", r.target}, {"ok", r.ok}};
+    if (!r.ok)
+        j["message"] = r.reason;
+    return j;
+}
+
+} // namespace
+
+void BookOutput::NotifyTested(const ChannelResult& result) {
+    if (mode_ == OutputMode::Json)
+        return Json(Dump(NotifyEvent(result)));
+    Line(out_, result.Line());
+}
+
+void BookOutput::Notified(const ChannelResult& result) {
+    if (mode_ == OutputMode::Json)
+        return Json(Dump(NotifyEvent(result)));
+    if (!result.ok)
+        Line(err_, NoticeLine(result));
+    else if (verbose_)
+        Line(err_, NoticeLine(result));
 }
 
 } // namespace quilora::book

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "net/notify_send.h"
 #include "workflow/auto_booking.h"
 #include "workflow/booking_record.h"
 #include "workflow/patients.h"
@@ -45,6 +46,10 @@ public:
     void Error(std::string_view message, int exitCode);
     // One row of the booking record (history).
     void Record(const RecordRow& row);
+    // notify-test: each channel's result on stdout.
+    void NotifyTested(const ChannelResult& result);
+    // A notification of a run: a failure on stderr, a success with --verbose.
+    void Notified(const ChannelResult& result);
 
 private:
     void Json(const std::string& line);

@@ -3,6 +3,8 @@
 // quilora-book read from it, and the choices the window writes back.
 #include <optional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "common/profile.h"
 
@@ -59,5 +61,42 @@ struct RestoredChoices {
     std::string password;
 };
 RestoredChoices ReadChoices(const ProfileFile& profile);
+
+// ---- [Notify]: word of a booking's outcome by mail and webhook ----
+inline constexpr char kNotifySection[] = "Notify";
+// The events a notification can be sent for, in the order NotifyOn is written.
+inline constexpr std::string_view kNotifyEvents[] = {"booked",  "refused",       "unanswered",
+                                                     "stopped", "signin_failed", "error"};
+
+struct NotifySettings {
+    std::string smtpUrl; // smtp://host:port or smtps://host:port; empty: no mail
+    std::string smtpUser;
+    std::string smtpPassword;
+    std::string mailFrom;
+    std::vector<std::string> mailTo; // "MailTo", ";"-separated in the file
+    std::string webhookUrl;          // http or https; empty: no webhook
+    std::string webhookBody;         // a template with {title}, {text}, {event}; empty: the default
+    // "NotifyOn", comma-separated; absent: every event but "stopped".
+    std::vector<std::string> notifyOn;
+
+    bool MailConfigured() const { return !smtpUrl.empty(); }
+    bool WebhookConfigured() const { return !webhookUrl.empty(); }
+    bool Wants(std::string_view event) const;
+};
+
+NotifySettings DefaultNotifySettings();
+NotifySettings ReadNotifySettings(const ProfileFile& profile);
+// Every value is checked before the first is written, so a refused value
+// (a line break) leaves the whole section as it was: QuiloraError
+// "Unable to write to <path>".
+void WriteNotifySettings(const ProfileFile& profile, const NotifySettings& notify);
+
+// "a@x; b@y" -> {"a@x", "b@y"}: trimmed, empty entries dropped (";" or ",").
+std::vector<std::string> SplitAddresses(std::string_view text);
+std::string JoinAddresses(const std::vector<std::string>& addresses);
+// "booked, refused" -> {"booked", "refused"}: known names only, in the
+// order of kNotifyEvents, case-insensitive, each once.
+std::vector<std::string> ParseNotifyOn(std::string_view text);
+std::string JoinNotifyOn(const std::vector<std::string>& events);
 
 } // namespace quilora

@@ -4,7 +4,15 @@
 #include <cstdio>
 #include <curl/curl.h>
 #include <mutex>
+#include <set>
 #include <thread>
+
+#ifdef _WIN32
+#include <winsock2.h>
+#else
+#include <sys/socket.h>
+#include <unistd.h>
+#endif
 
 #include "common/errors.h"
 #include "common/gbk.h"
@@ -285,7 +293,59 @@ struct HttpClient::Impl {
     EasyHandle easy;
     FetchLimits limits[3] = {LimitsFor(FetchMode::Interactive), LimitsFor(FetchMode::Poll),
                              LimitsFor(FetchMode::Booking)};
+    // The client's open sockets, so that Interrupt can wake the exchange under
+    // way from another thread; guarded by mutex, as is exchanging.
+    std::mutex mutex;
+    std::set<curl_socket_t> sockets;
+    bool exchanging = false;
 };
+
+namespace {
+
+curl_socket_t OpenSocket(void* user, curlsocktype, curl_sockaddr* address) {
+    auto* impl = static_cast<HttpClient::Impl*>(user);
+    const curl_socket_t s = socket(address->family, address->socktype, address->protocol);
+    if (s != CURL_SOCKET_BAD) {
+        const std::lock_guard lock(impl->mutex);
+        impl->sockets.insert(s);
+    }
+    return s;
+}
+
+int CloseSocket(void* user, curl_socket_t s) {
+    auto* impl = static_cast<HttpClient::Impl*>(user);
+    const std::lock_guard lock(impl->mutex);
+    impl->sockets.erase(s);
+#ifdef _WIN32
+    closesocket(s);
+#else
+    close(s);
+#endif
+    return 0;
+}
+
+// Marks the registration under way from its first attempt to the fetch's end.
+class RegistrationMark {
+public:
+    RegistrationMark(std::atomic<bool>& flag, std::mutex& mutex, bool on) : flag_(flag), on_(on) {
+        if (on_) {
+            const std::lock_guard lock(mutex);
+            flag_ = true;
+        }
+    }
+    ~RegistrationMark() {
+        if (on_)
+            flag_ = false;
+    }
+    RegistrationMark(const RegistrationMark&) = delete;
+    RegistrationMark& operator=(const RegistrationMark&) = delete;
+
+private:
+    std::atomic<bool>& flag_;
+    bool on_;
+};
+
+} // namespace
 
 HttpClient::HttpClient() : impl_(std::make_unique<Impl>()) {
     GlobalInit();
@@ -311,9 +371,29 @@ HttpClient::HttpClient() : impl_(std::make_unique<Impl>()) {
     curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, &ReadHeader);
     curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, &CancelProgress);
     curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(h, CURLOPT_OPENSOCKETFUNCTION, &OpenSocket);
+    curl_easy_setopt(h, CURLOPT_OPENSOCKETDATA, impl_.get());
+    curl_easy_setopt(h, CURLOPT_CLOSESOCKETFUNCTION, &CloseSocket);
+    curl_easy_setopt(h, CURLOPT_CLOSESOCKETDATA, impl_.get());
 }
 
-HttpClient::~HttpClient() = default;
+HttpClient::~HttpClient() {
+    // The handle closes its sockets through CloseSocket, which needs impl_.
+    impl_->easy.reset();
+}
+
+void HttpClient::Interrupt() {
+    const std::lock_guard lock(impl_->mutex);
+    if (!impl_->exchanging || registering_)
+        return;
+    for (const curl_socket_t s : impl_->sockets) {
+#ifdef _WIN32
+        shutdown(s, SD_BOTH);
+#else
+        shutdown(s, SHUT_RDWR);
+#endif
+    }
+}
 
 void HttpClient::SetLimits(FetchMode mode, const FetchLimits& limits) {
     impl_->limits[static_cast<int>(mode)] = limits;
@@ -335,6 +415,7 @@ FetchedPage Fetch(HttpClient& client, const PortalAddress& address, FetchMode mo
     const auto deadline = first + limits.totalBudget;
 
     const bool registration = rule == AnswerRule::Registration;
+    const RegistrationMark mark(client.registering_, client.impl().mutex, registration);
     std::string body, date;
     curl_easy_setopt(h, CURLOPT_HTTPGET, 1L);
     curl_easy_setopt(h, CURLOPT_URL, address.url.c_str());
@@ -364,7 +445,18 @@ FetchedPage Fetch(HttpClient& client, const PortalAddress& address, FetchMode mo
         // Never let one attempt run past the whole budget; 0 would mean "no limit".
         const long timeout =
             static_cast<long>(std::max<std::int64_t>(1, std::min(limits.attemptTimeout, left).count()));
+        {
+            const std::lock_guard lock(client.impl().mutex);
+            client.impl().exchanging = true;
+        }
         last = Exchange(h, body, date, timeout);
+        {
+            const std::lock_guard lock(client.impl().mutex);
+            client.impl().exchanging = false;
+        }
+        // A connection shut down by Interrupt fails; what counts is the cancel.
+        if (!registration && last.failure && client.Cancelled())
+            last.failure = FetchFailure::Cancelled;
         const Verdict verdict = Judge(rule, last);
         if (verdict == Verdict::Take)
             return std::move(last.page);

@@ -92,6 +92,13 @@ public:
     // registration never looks at it. The flag must outlive the client's use.
     void SetCancelFlag(const std::atomic<bool>* flag) { cancel_ = flag; }
     bool Cancelled() const { return cancel_ && cancel_->load(); }
+    // From any thread, once the flag is raised: wakes the request under way at
+    // once (its connection is shut down) rather than at libcurl's next progress
+    // call. A registration is never woken.
+    void Interrupt();
+    // A registration is on its way, from its first attempt to its outcome: a
+    // cancel does not stop it.
+    bool RegistrationUnderWay() const { return registering_.load(); }
 
     struct Impl;
     Impl& impl() { return *impl_; }
@@ -100,6 +107,8 @@ private:
     std::unique_ptr<Impl> impl_;
     LogTarget* logWindow_ = nullptr;
     const std::atomic<bool>* cancel_ = nullptr;
+    std::atomic<bool> registering_{false};
+    friend FetchedPage Fetch(HttpClient&, const PortalAddress&, FetchMode, AnswerRule);
 };
 
 // Logs the address once, then attempts until an answer the rule takes arrives

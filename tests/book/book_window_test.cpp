@@ -51,7 +51,7 @@ protected:
         ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
 
         QTest::keyClicks(window->edtPasswd, QString::fromStdString(account().password));
-        QTest::mouseClick(window->btnLogin, Qt::LeftButton);
+        Click(window->btnLogin);
         const portal::Hospital* hospital =
             windowPortal->GetCatalogue().FindHospital(target.doctor.hospitalId);
         ASSERT_NE(hospital, nullptr);
@@ -59,14 +59,20 @@ protected:
         Choose(window->cbxHospital, target.doctor.hospitalId);
         Choose(window->cbxClass, target.doctor.departmentId);
         Choose(window->cbxDoctor, target.doctor.id);
-        QTest::mouseClick(window->btnRefreshData, Qt::LeftButton);
+        Click(window->btnRefreshData);
         int row = -1;
         for (int i = 0; i < window->lvLog->RowCount(); ++i)
             if (window->lvLog->SlotAt(i)->sn == target.slot.sn)
                 row = i;
         ASSERT_GE(row, 0);
         window->lvLog->SelectRow(row);
-        QTest::mouseClick(window->btnOrder, Qt::LeftButton);
+        Click(window->btnOrder);
+    }
+
+    // A click; the job it starts runs to its end before the test goes on.
+    void Click(QPushButton* button) {
+        QTest::mouseClick(button, Qt::LeftButton);
+        ASSERT_TRUE(QTest::qWaitFor([this] { return !window->Waiting(); }, 30000));
     }
 
     void Choose(QComboBox* box, int tag) {

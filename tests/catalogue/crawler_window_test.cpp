@@ -32,31 +32,19 @@ QStringList Lines(const QPlainTextEdit& memo) {
     return text.isEmpty() ? QStringList() : text.split(QLatin1Char('\n'));
 }
 
-// Sits between the fetcher and the window: sees what the status bar shows
-// while each request goes out.
-class StatusAtEachRequest : public LogTarget {
+// A 10 ms timer on the window's thread: it fires only while the window's
+// event loop runs.
+class Heartbeat {
 public:
-    explicit StatusAtEachRequest(TMain& w) : w_(w), previous_(w.Http().LogWindow()) {
-        w.Http().SetLogWindow(this);
+    Heartbeat() {
+        timer_.setInterval(10);
+        QObject::connect(&timer_, &QTimer::timeout, [this] { ++beats; });
+        timer_.start();
     }
-    ~StatusAtEachRequest() override { w_.Http().SetLogWindow(previous_); }
-    StatusAtEachRequest(const StatusAtEachRequest&) = delete;
-    StatusAtEachRequest& operator=(const StatusAtEachRequest&) = delete;
-    void LogUrl(std::string_view line) override {
-        const QStatusBar* status = w_.statusBar();
-        seen.push_back(status->currentMessage());
-        // On screen, not merely set: nothing runs the queued show and layout events.
-        const auto* bar = status->findChild<QProgressBar*>(QStringLiteral("crawlProgress"));
-        if (!status->isVisible() || status->height() <= 0 || !bar || !bar->isVisible() || bar->width() <= 0)
-            ++offScreen;
-        w_.LogUrl(line);
-    }
-    QStringList seen;
-    int offScreen = 0;
+    int beats = 0;
 
 private:
-    TMain& w_;
-    LogTarget* previous_;
+    QTimer timer_;
 };
 
 class CrawlButtons : public WindowFixture {
@@ -72,24 +60,37 @@ protected:
         return w;
     }
 
+    // Clicks and waits until the crawl it starts has ended.
+    static void Crawl(TMain& w, QPushButton* button) {
+        button->click();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !w.Crawling(); }, 60000));
+    }
+
     portal::DemoPortal portal{DemoOptions()};
 };
 
-TEST_F(CrawlButtons, TheFourButtonsFillTheCatalogueLoggingEachAddressWithoutRunningTheEventLoop) {
+TEST_F(CrawlButtons, TheFourButtonsFillTheCatalogueWhileTheWindowRuns) {
     auto w = StartOn(portal.BaseUrl(), portal.ScriptUrl());
     w->show();
     QCoreApplication::processEvents();
     const auto& cat = portal.GetCatalogue();
     w->mmo->clear();
 
-    bool timerFired = false;
-    QTimer::singleShot(0, [&] { timerFired = true; });
-    StatusAtEachRequest status(*w);
-    for (QPushButton* b : {w->btnGetData, w->btnGetHospital, w->btnKeshi, w->btnGetDoctor})
+    QStringList seen; // the status bar's progress lines
+    QObject::connect(w->statusBar(), &QStatusBar::messageChanged, w.get(), [&](const QString& m) {
+        if (!m.isEmpty())
+            seen.push_back(m);
+    });
+    Heartbeat heartbeat;
+    for (QPushButton* b : {w->btnGetData, w->btnGetHospital, w->btnKeshi, w->btnGetDoctor}) {
         b->click();
-    EXPECT_FALSE(timerFired) << "a crawl dispatched a timer event";
-    QCoreApplication::processEvents();
-    EXPECT_TRUE(timerFired);
+        for (QPushButton* other : {w->btnGetData, w->btnGetHospital, w->btnKeshi, w->btnGetDoctor})
+            EXPECT_FALSE(other->isEnabled()) << "one crawl at a time";
+        EXPECT_TRUE(w->crawlProgress->isVisible());
+        EXPECT_TRUE(w->btnStopCrawl->isVisible());
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !w->Crawling(); }, 60000));
+    }
+    EXPECT_GT(heartbeat.beats, 0) << "the window's event loop ran during the crawls";
     EXPECT_TRUE(boxes.empty()) << BoxTexts();
 
     const ExpectedTables want = Expected(cat);
@@ -107,27 +108,66 @@ TEST_F(CrawlButtons, TheFourButtonsFillTheCatalogueLoggingEachAddressWithoutRunn
     EXPECT_EQ(lines.back(), QString::fromStdString(portal.BaseUrl() + "/Action/DoctorByHosdept.ashx?id=" +
                                                    std::to_string(cat.Departments().back().id)));
 
-    // The progress was on show while the pages were read, and is gone now.
-    ASSERT_EQ(status.seen.size(), lines.size());
-    EXPECT_EQ(status.offScreen, 0);
-    EXPECT_TRUE(status.seen[2].startsWith(QStringLiteral("获取科室: 医院 0/%1").arg(cat.Hospitals().size())))
-        << status.seen[2].toStdString();
-    EXPECT_TRUE(status.seen.back().startsWith(QStringLiteral("获取医生: 科室 ")))
-        << status.seen.back().toStdString();
+    // The progress named the table, the pages and the rows, and is gone now.
+    EXPECT_TRUE(seen.contains(QStringLiteral("获取科室: 医院 0/%1, 已取得 0 行").arg(cat.Hospitals().size())))
+        << seen.join(QLatin1Char('|')).toStdString();
+    EXPECT_TRUE(seen.contains(QStringLiteral("获取医生: 科室 %1/%1, 已取得 %2 行")
+                                  .arg(cat.Departments().size())
+                                  .arg(want.doctors.size())))
+        << seen.join(QLatin1Char('|')).toStdString();
     EXPECT_TRUE(w->statusBar()->currentMessage().isEmpty());
-    const auto* bar = w->statusBar()->findChild<QProgressBar*>(QStringLiteral("crawlProgress"));
-    ASSERT_NE(bar, nullptr);
-    EXPECT_TRUE(bar->isHidden());
+    EXPECT_TRUE(w->crawlProgress->isHidden());
+    EXPECT_TRUE(w->btnStopCrawl->isHidden());
 
     // The area list is built at start-up only; the lists below read the new rows.
     EXPECT_EQ(w->cbxArea->count(), 0);
+}
+
+// 停止 half way through a crawl: its transaction rolls back, every table keeps
+// what it had, and the log says so without a box.
+TEST_F(CrawlButtons, ACrawlStoppedHalfWayKeepsEveryTable) {
+    portal::PortalOptions o = DemoOptions();
+    o.faults.latencyMs = 5; // pages slow enough to stop between them
+    portal::DemoPortal slow(o);
+    slow.Start();
+    auto w = StartOn(slow.BaseUrl(), slow.ScriptUrl());
+    for (QPushButton* b : {w->btnGetData, w->btnGetHospital, w->btnKeshi, w->btnGetDoctor})
+        Crawl(*w, b);
+    ASSERT_TRUE(boxes.empty()) << BoxTexts();
+    const Rows cities = CityRows(w->ADOC), hospitals = HospitalRows(w->ADOC), classes = ClassRows(w->ADOC),
+               doctors = DoctorRows(w->ADOC);
+    ASSERT_FALSE(doctors.empty());
+
+    const struct {
+        QPushButton* button;
+        std::string logLine;
+    } cases[] = {
+        {w->btnKeshi, "已停止：获取科室，原有数据未变"},
+        {w->btnGetDoctor, "已停止：获取医生，原有数据未变"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.logLine);
+        c.button->click();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return w->crawlProgress->value() >= 2; }, 30000));
+        EXPECT_LT(w->crawlProgress->value(), w->crawlProgress->maximum()) << "stopped half way";
+        w->btnStopCrawl->click();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !w->Crawling(); }, 10000)) << "the stop took effect";
+        EXPECT_TRUE(boxes.empty()) << BoxTexts();
+        EXPECT_EQ(Lines(*w->mmo).back().toStdString(), c.logLine);
+        EXPECT_TRUE(w->crawlProgress->isHidden());
+        EXPECT_TRUE(w->btnGetDoctor->isEnabled());
+        EXPECT_EQ(CityRows(w->ADOC), cities);
+        EXPECT_EQ(HospitalRows(w->ADOC), hospitals);
+        EXPECT_EQ(ClassRows(w->ADOC), classes);
+        EXPECT_EQ(DoctorRows(w->ADOC), doctors);
+    }
 }
 
 TEST_F(CrawlButtons, DepartmentsAfterAnEmptiedHospitalTableMakeNoRequest) {
     auto w = StartOn(portal.BaseUrl(), portal.ScriptUrl(),
                      {"Insert into TClass (ClassID, HospitalID, ClassName) values(1, 2, 'old')"});
     const QStringList before = Lines(*w->mmo);
-    w->btnKeshi->click();
+    Crawl(*w, w->btnKeshi);
     EXPECT_TRUE(boxes.empty()) << BoxTexts();
     EXPECT_EQ(Lines(*w->mmo), before);
     EXPECT_TRUE(ClassRows(w->ADOC).empty());
@@ -136,12 +176,12 @@ TEST_F(CrawlButtons, DepartmentsAfterAnEmptiedHospitalTableMakeNoRequest) {
 
 TEST_F(CrawlButtons, APortalThatStopsAnsweringIsReportedAndTheTableKeepsItsRows) {
     auto w = StartOn(portal.BaseUrl(), portal.ScriptUrl());
-    w->btnGetHospital->click();
+    Crawl(*w, w->btnGetHospital);
     const Rows hospitals = HospitalRows(w->ADOC);
     ASSERT_FALSE(hospitals.empty());
     portal.Stop();
 
-    w->btnGetHospital->click();
+    Crawl(*w, w->btnGetHospital);
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].flags, kMbIconError | kMbOk);
     EXPECT_NE(boxes[0].text.find("无法连接到Quilora服务器"), std::string::npos) << boxes[0].text;
@@ -151,8 +191,8 @@ TEST_F(CrawlButtons, APortalThatStopsAnsweringIsReportedAndTheTableKeepsItsRows)
 // A ScriptUrl that names the main host gets 404 pages: not a catalogue.
 TEST_F(CrawlButtons, AnErrorPageIsReportedAndTheTableKeepsItsRows) {
     auto w = StartOn(portal.BaseUrl(), portal.ScriptUrl());
-    w->btnGetData->click();
-    w->btnGetHospital->click();
+    Crawl(*w, w->btnGetData);
+    Crawl(*w, w->btnGetHospital);
     const Rows cities = CityRows(w->ADOC), hospitals = HospitalRows(w->ADOC);
     ASSERT_FALSE(cities.empty());
     ASSERT_FALSE(hospitals.empty());
@@ -163,7 +203,7 @@ TEST_F(CrawlButtons, AnErrorPageIsReportedAndTheTableKeepsItsRows) {
     for (QPushButton* button : {wrong->btnGetData, wrong->btnGetHospital}) {
         SCOPED_TRACE(button->text().toStdString());
         boxes.clear();
-        button->click();
+        Crawl(*wrong, button);
         ASSERT_EQ(boxes.size(), 1u);
         EXPECT_EQ(boxes[0].flags, kMbIconError | kMbOk);
         EXPECT_NE(boxes[0].text.find("（服务器返回错误 404）"), std::string::npos) << boxes[0].text;
@@ -174,7 +214,7 @@ TEST_F(CrawlButtons, AnErrorPageIsReportedAndTheTableKeepsItsRows) {
 
 TEST_F(CrawlButtons, WithoutAnHttpClientACrawlIsAnErrorNotACrash) {
     auto w = StartOn(portal.BaseUrl(), portal.ScriptUrl());
-    w->xmlHttp.reset(); // as a start-up that failed before creating it leaves the window
+    w->crawler = nullptr; // as a start-up that failed before creating it leaves the window
     w->btnGetData->click();
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].flags, kMbIconError | kMbOk);

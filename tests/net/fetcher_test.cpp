@@ -372,6 +372,57 @@ TEST_F(FetcherTest, StalledAttemptsShareTheTotalBudget) {
     EXPECT_LE(hits_, 3);
 }
 
+// Interrupt, after the flag, wakes a wait at once: no progress call of libcurl
+// is awaited. A registration under way says so, and is not woken.
+TEST_F(FetcherTest, InterruptWakesAWaitAtOnceButNeverARegistration) {
+    std::atomic<bool> cancel{false};
+    client_->SetCancelFlag(&cancel);
+    client_->SetLimits(FetchMode::Interactive, {1000ms, 8000ms, 3, 8000ms});
+    client_->SetLimits(FetchMode::Booking, {1000ms, 800ms, 1, 800ms});
+    std::atomic<bool> registering{false};
+    // Raises the flag and wakes the client once the request has arrived.
+    const auto cancelWhenArrived = [&] {
+        while (hits_ == 0)
+            std::this_thread::sleep_for(5ms);
+        std::this_thread::sleep_for(50ms);
+        registering = client_->RegistrationUnderWay();
+        cancel = true;
+        client_->Interrupt();
+    };
+
+    std::thread canceller(cancelWhenArrived);
+    const auto start = Clock::now();
+    try {
+        FetchPage(*client_, Url("/stall"));
+        ADD_FAILURE() << "no error";
+    } catch (const FetchError& e) {
+        EXPECT_EQ(e.Failure(), FetchFailure::Cancelled) << e.what();
+    }
+    canceller.join();
+    EXPECT_LT(Clock::now() - start, 500ms) << "woken, not found at a progress call";
+    EXPECT_FALSE(registering);
+    EXPECT_EQ(hits_, 1);
+
+    cancel = false;
+    hits_ = 0;
+    canceller = std::thread(cancelWhenArrived);
+    try {
+        Fetch(*client_, {Url("/stall"), Url("/stall")}, FetchMode::Booking, AnswerRule::Registration);
+        ADD_FAILURE() << "no error";
+    } catch (const FetchError& e) {
+        EXPECT_EQ(e.Failure(), FetchFailure::TimedOut) << e.what();
+        EXPECT_TRUE(e.MayHaveArrived());
+    }
+    canceller.join();
+    EXPECT_TRUE(registering);
+    EXPECT_FALSE(client_->RegistrationUnderWay());
+    EXPECT_EQ(hits_, 1);
+
+    // The client stays usable once the flag is lowered.
+    cancel = false;
+    EXPECT_EQ(FetchPage(*client_, Url("/login")), "welcome");
+}
+
 #ifndef _WIN32
 // A port that is bound but not listening: every connection is refused.
 class RefusingPort {
