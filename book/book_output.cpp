@@ -238,6 +238,7 @@ void BookOutput::Record(const RecordRow& r) {
         text += "  " + answer;
     }
     Line(out_, text);
+}
 
 namespace {
 
