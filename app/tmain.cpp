@@ -72,7 +72,7 @@ void TMain::FormCreate() {
     StartWorker();
 
     // 7-8: relative SQLite paths are taken from the folder of Config.ini
-    ADOC.SetOnOpened(&catalogue::ApplySchemaIfEmpty);
+    ADOC.SetOnOpened(&catalogue::PrepareCatalogue);
     const std::string connectionString = ReadConnect(profile);
     try {
         ADOC.SetConnectionString(connectionString, settingsDir_.toStdString());
@@ -94,6 +94,7 @@ void TMain::FormCreate() {
     BuildAreaList();
     RestoreSettings();
     RestoreCascade();
+    OpenWatchList(connectionString);
 }
 
 void TMain::ConnectHandlers() {
@@ -119,6 +120,7 @@ void TMain::ConnectHandlers() {
     connect(btnStopAuto, &QPushButton::clicked, this, Guarded(this, &TMain::btnStopAutoClick));
     connect(btnCancel, &QPushButton::clicked, this, Guarded(this, &TMain::btnCancelClick));
     connect(btnStopCrawl, &QPushButton::clicked, this, Guarded(this, &TMain::btnStopCrawlClick));
+    ConnectWatchHandlers();
     connect(tmrWait, &QTimer::timeout, this, [this] { ShowWait(); });
     connect(rgpUser, &RadioGroup::Changed, this, [this] { PushPatient(); });
 
@@ -193,6 +195,9 @@ void TMain::StartWorker() {
             [this](const JobOutcome& out) { RunGuarded([&] { JobDone(out); }); });
     connect(worker, &PortalWorker::TickEnded, this,
             [this](const TickOutcome& out) { RunGuarded([&] { TickEnded(out); }); });
+    connect(worker, &PortalWorker::SlotPolled, this, [this](int index, const QString& answer) {
+        RunGuarded([&] { WatchSlotPolled(index, answer); });
+    });
     connect(worker, &PortalWorker::TickFailed, this,
             [](const QString& text) { ReportError(text.toStdString()); });
     portalThread_.setObjectName(QStringLiteral("portal"));

@@ -17,9 +17,11 @@
 #include "net/fetcher.h"
 #include "net/portal_address.h"
 #include "workflow/auto_booking.h"
+#include "workflow/booking_record.h"
 #include "workflow/portal_session.h"
 #include "workflow/portal_worker.h"
 #include "workflow/schedule_slot.h"
+#include "workflow/watch_list.h"
 
 class QTabWidget;
 class QWidget;
@@ -31,6 +33,8 @@ class QPushButton;
 class QPlainTextEdit;
 class QTimer;
 class QProgressBar;
+class QCheckBox;
+class QTableWidget;
 
 namespace quilora {
 namespace catalogue {
@@ -98,7 +102,18 @@ public:
     QPushButton* btnCancel = nullptr;      // "取消": abandons that wait
     QTimer* tmrWait = nullptr;             // counts the seconds waited
     QProgressBar* crawlProgress = nullptr; // a crawl's pages
-    QPushButton* btnStopCrawl = nullptr;   // "停止": ends a crawl, its table keeps its rows
+    QPushButton* btnStopCrawl = nullptr;
+    QPushButton* btnAddWatch = nullptr;    // "加入自动预约列表", beside the order button
+    QWidget* tstWatch = nullptr;           // the page "自动预约列表"
+    QTableWidget* tblWatch = nullptr;      // the list, named "自动预约列表"
+    QPushButton* btnStartWatch = nullptr;  // "开始自动预约"
+    QPushButton* btnStopWatch = nullptr;   // "停止自动预约"
+    QPushButton* btnRemoveWatch = nullptr; // "移除"
+    QCheckBox* chkStopOthers = nullptr;    // "预约成功后停止其余", on by default
+    QWidget* tstRecord = nullptr;          // the page "预约记录"
+    QTableWidget* tblRecord = nullptr;     // the record, newest first, named "预约记录"
+    QPlainTextEdit* mmoRecordAnswer =
+        nullptr; // the selected attempt's answer in full   // "停止": ends a crawl, its table keeps its rows
 
     // ---- non-visual components ----
     db::Connection ADOC;
@@ -106,6 +121,8 @@ public:
     db::Query qryLoc{ADOC};
     db::Command cmd{ADOC};
     PortalHosts portal;
+    // The card's auto-booking list, on ADOC; null until start-up opened it.
+    std::unique_ptr<WatchList> watchList;
     // The crawler of the maintenance page, on crawlThread; deleted there when
     // that ends; null when start-up failed first.
     catalogue::CrawlWorker* crawler = nullptr;
@@ -157,6 +174,15 @@ public:
     void tmrOrderTimer();
     void btnStopAutoClick();
     void btnCancelClick();
+
+    // ---- the auto-booking list and the booking record (tmain_watchlist.cpp) ----
+    void btnAddWatchClick();
+    void btnStartWatchClick();
+    void btnStopWatchClick();
+    void btnRemoveWatchClick();
+    void tblRecordSelect();
+    void ShowWatchList();
+    void ShowRecord();
     // The release time typed beside the order button, on the portal's clock;
     // none when the field is empty, a hint that ends the order when it is no time.
     std::optional<std::chrono::system_clock::time_point> ReleaseTime();
@@ -175,6 +201,15 @@ protected:
 
 private:
     void BuildWidgets();
+    void BuildWatchPages();
+    void ConnectWatchHandlers();
+    // Start-up: attempts cut short become 未能确认, the list is read, and an
+    // armed list is asked about.
+    void OpenWatchList(const std::string& connectionString);
+    void StartWatchList();
+    void ResumeWatchAfterSignIn();
+    void WatchSlotPolled(int index, const QString& answer);
+    void WatchEnded(const TickOutcome& out);
     void ConnectHandlers();
     void StartWorker();
     void StartCrawler(const std::string& connectionString);
@@ -219,6 +254,10 @@ private:
     bool endedByAutoBooking_ = false;                     // the phase shown now was reached by auto-booking
     std::string signingInAs_;                             // the card number of the sign-in under way
     QString settingsDir_;
+    // The list indexes of the slots the worker watches for the list; empty: none.
+    std::vector<std::size_t> watching_;
+    bool resumeWatch_ = false;               // Yes at start-up: arm the list once signed in
+    std::vector<std::string> recordAnswers_; // of the record's rows, in order
 };
 
 } // namespace quilora

@@ -21,6 +21,7 @@ void TMain::SignInDone(const JobOutcome& out) {
     ActivatePage(1);
     loginCardNo = signingInAs_;
     LoadPatients();
+    ResumeWatchAfterSignIn();
 }
 
 void TMain::LoadPatients(bool mayFetch) {

@@ -109,9 +109,10 @@ void TMain::btnOrderClick() {
     // Only an armed auto-booking keeps the flag: a refusal, another state or an
     // error out of the question must not leave every later order "busy".
     const DeclineOnExit decline(order, [this] { Decline(); });
-    if (decision.action == OrderAction::OfferArm && AskConfirm("此预约还未到放号时间，是否开始自动预约?\r\n"
-                                       "自动预约系统将在开始放号之后最短的时间内帮你自动预约。",
-                                       false, 1) == kIdYes) {
+    if (decision.action == OrderAction::OfferArm &&
+        AskConfirm("此预约还未到放号时间，是否开始自动预约?\r\n"
+                   "自动预约系统将在开始放号之后最短的时间内帮你自动预约。",
+                   false, 1) == kIdYes) {
         Arm(ReleaseTime());
     }
 }
@@ -138,6 +139,7 @@ void TMain::tmrOrderTimer() {
 }
 
 void TMain::TickEnded(const TickOutcome& out) {
+    WatchEnded(out);
     switch (out.end) {
     case AutoBooking::TickEnd::Stopped:
         ShowHint(kAutoBookingStoppedMessage);

@@ -222,6 +222,8 @@ void TMain::BuildWidgets() {
     commands->addWidget(Label(QStringLiteral("放号时间"), edtReleaseTime, "lblReleaseTime", tstreserve));
     commands->addWidget(edtReleaseTime);
     commands->addWidget(btnOrder);
+    btnAddWatch = Button(QStringLiteral("加入自动预约列表"), "btnAddWatch", tstreserve);
+    commands->addWidget(btnAddWatch);
     booking->addLayout(commands);
 
     lvLog = Named(new ScheduleList(tstreserve), "lvLog");
@@ -307,11 +309,13 @@ void TMain::BuildWidgets() {
     statusBar()->setSizeGripEnabled(true);
     resize(kClientSize.width(), kClientSize.height() + statusBar()->sizeHint().height());
 
+    BuildWatchPages();
+
     // The password comes first.
     QWidget::setTabOrder(edtPasswd, btnLogin);
     QWidget::setTabOrder(btnLogin, cbxUserTypeArea);
-    QWidget* bookingOrder[] = {rgpUser,   btnGetUser,   cbxArea,        cbxHospital, cbxClass,
-                               cbxDoctor, btnGoWebsite, btnRefreshData, btnOrder,    lvLog};
+    QWidget* bookingOrder[] = {rgpUser,      btnGetUser,     cbxArea,  cbxHospital, cbxClass, cbxDoctor,
+                               btnGoWebsite, btnRefreshData, btnOrder, btnAddWatch, lvLog};
     for (std::size_t i = 1; i < std::size(bookingOrder); ++i)
         QWidget::setTabOrder(bookingOrder[i - 1], bookingOrder[i]);
 }

@@ -131,6 +131,8 @@ void TMain::JobDone(const JobOutcome& out) {
     }
     if (out.kind == JobKind::Schedule)
         ScheduleDone(out); // the rows that came, before any error
+    if (out.kind == JobKind::BookNow)
+        ShowRecord(); // whatever its end, the attempt has its row
     if (!out.error.empty()) {
         ReportError(out.error);
         return;

@@ -18,6 +18,8 @@
 #include "workflow/order_policy.h"
 #include "workflow/patients.h"
 #include "workflow/portal_session.h"
+#include "workflow/release_schedule.h"
+#include "workflow/watch_list.h"
 
 namespace quilora::book {
 
@@ -55,7 +57,9 @@ public:
             return Schedule();
         case Command::Book:
         case Command::Watch:
-            return BookOrWatch();
+            return o_.saved ? WatchSaved() : BookOrWatch();
+        case Command::History:
+            return History();
         case Command::NotifyTest: // runs without a sign-in, see RunCommand
             break;
         }
@@ -71,10 +75,23 @@ public:
         out_.Status(status, AutoBooking::Clock::now());
         notify_.Status(status);
     }
+    void SlotPolled(std::size_t index, const PollResult& poll) override {
+        if (!saved_ || index >= savedIndexes_.size())
+            return;
+        const std::size_t at = savedIndexes_[index];
+        try {
+            saved_->Report(at, watch_state::kWaiting, saved_->Slots()[at].polls + 1,
+                           std::string(PollAnswerText(poll.answer)) + " " +
+                               std::to_string(poll.took.count()) + " ms");
+        } catch (const std::exception& e) {
+            // The list's table is the window's to show; polling goes on without it.
+            out_.Log(std::string("自动预约列表未能更新：") + e.what());
+        }
+    }
 
 private:
     void OpenCatalogue() {
-        connection_.SetOnOpened(&catalogue::ApplySchemaIfEmpty);
+        connection_.SetOnOpened(&catalogue::PrepareCatalogue);
         try {
             // Relative SQLite paths are taken from the folder of Config.ini, as in the window.
             connection_.SetConnectionString(settings_.connect,
@@ -83,6 +100,16 @@ private:
         } catch (const std::exception& e) {
             throw UsageError(std::string("连接数据库失败！（") + e.what() + "）");
         }
+        // Attempts cut short by a crash, before this run books anything.
+        record_.SettleInterrupted();
+        order_.SetRecord(&record_, settings_.cardNo, BookingOrigin::CommandLine);
+    }
+
+    int History() {
+        OpenCatalogue();
+        for (const RecordRow& row : record_.Newest(o_.limit))
+            out_.Record(row);
+        return kExitDone;
     }
 
     bool SignIn() {
@@ -128,7 +155,7 @@ private:
     int Schedule() {
         OpenCatalogue();
         // The catalogue first: an unknown doctor costs no request.
-        const DoctorChoice doctor = LookUpDoctor(query_, o_.doctorId, o_.hospitalId);
+        const DoctorChoice doctor = LookUpDoctor(query_, *o_.doctorId, o_.hospitalId);
         if (!SignIn())
             return kExitRefused;
         out_.ScheduleHeading(doctor.doctorText, doctor.hospitalName);
@@ -158,20 +185,32 @@ private:
 
     int BookOrWatch() {
         OpenCatalogue();
-        const DoctorChoice doctor = LookUpDoctor(query_, o_.doctorId, o_.hospitalId);
+        // The catalogue first: an unknown doctor costs no request.
+        std::vector<DoctorChoice> doctors;
+        for (const SlotTarget& t : o_.targets)
+            if (std::none_of(doctors.begin(), doctors.end(),
+                             [&t](const DoctorChoice& d) { return d.doctorId == t.doctorId; }))
+                doctors.push_back(LookUpDoctor(query_, t.doctorId, o_.hospitalId));
         // The window's order: sign-in, its patients, the schedule, then the order.
         if (!SignIn() || !ChoosePatient(LoadPatients(false)))
             return kExitRefused;
-        const std::vector<ScheduleSlot> schedule = ReadSchedule(doctor);
+        std::vector<std::vector<ScheduleSlot>> schedules;
+        for (const DoctorChoice& d : doctors)
+            schedules.push_back(ReadSchedule(d));
         std::vector<SlotPtr> chosen;
-        for (const int sn : o_.sns) {
+        for (const SlotTarget& t : o_.targets) {
+            const auto doctor = std::find_if(doctors.begin(), doctors.end(), [&t](const DoctorChoice& d) {
+                return d.doctorId == t.doctorId;
+            });
+            const auto& schedule = schedules[static_cast<std::size_t>(doctor - doctors.begin())];
             const auto it = std::find_if(schedule.begin(), schedule.end(),
-                                         [sn](const ScheduleSlot& s) { return s.sn == sn; });
+                                         [&t](const ScheduleSlot& s) { return s.sn == t.sn; });
             if (it == schedule.end())
-                throw UsageError("医生 " + std::to_string(o_.doctorId) + " 的排班中没有时段 " +
-                                 std::to_string(sn));
+                throw UsageError("医生 " + std::to_string(t.doctorId) + " 的排班中没有时段 " +
+                                 std::to_string(t.sn));
             if (const auto refusal = StateRefusal(it->state)) {
-                out_.Refused(o_.sns.size() > 1 ? "时段 " + std::to_string(sn) + "：" + *refusal : *refusal);
+                out_.Refused(o_.targets.size() > 1 ? "时段 " + std::to_string(t.sn) + "：" + *refusal
+                                                   : *refusal);
                 return kExitRefused;
             }
             chosen.push_back(std::make_shared<const ScheduleSlot>(*it));
@@ -189,22 +228,85 @@ private:
         return Watch(chosen);
     }
 
+    // The window's saved list, headless: its armed slots, each for its own
+    // patient, every poll and the end kept in the list's table.
+    int WatchSaved() {
+        OpenCatalogue();
+        WatchList list(connection_, settings_.cardNo);
+        list.Load(TodayText());
+        const std::vector<std::size_t> armed = list.ArmedIndexes();
+        if (armed.empty()) {
+            out_.Refused(
+                "自动预约列表中没有已开始且日期未过的时段（在窗口的“自动预约列表”页点“开始自动预约”）。");
+            return kExitRefused;
+        }
+        if (!SignIn())
+            return kExitRefused;
+        std::vector<SlotPtr> watchedSlots;
+        std::vector<std::optional<PatientEntry>> patients;
+        std::optional<std::chrono::system_clock::time_point> release;
+        const auto portalNow = order_.ServerClock().PortalTime(std::chrono::system_clock::now());
+        for (const std::size_t i : armed) {
+            const WatchedSlot& w = list.Slots()[i];
+            watchedSlots.push_back(std::make_shared<const ScheduleSlot>(w.slot));
+            patients.emplace_back(w.patient);
+            // One engine, one schedule: the earliest release of the list places the polls.
+            if (!w.releaseAt.empty())
+                if (const auto at = ReleaseMoment(w.releaseAt, portalNow); at && (!release || *at < *release))
+                    release = at;
+        }
+        patient_ = list.Slots()[armed.front()].patient;
+        saved_ = &list;
+        savedIndexes_ = armed;
+        const int code = Watch(watchedSlots, patients, release);
+        saved_ = nullptr;
+        return code;
+    }
+
+    // The list's rows after the watch ended (a stop leaves them as they were).
+    void SettleSaved(const AutoBooking::TickResult& tick, const std::vector<SlotPtr>& watched) {
+        if (!saved_ || tick.end != AutoBooking::TickEnd::Booked)
+            return;
+        const auto it = std::find(watched.begin(), watched.end(), tick.slot);
+        const std::size_t opened = static_cast<std::size_t>(it - watched.begin());
+        try {
+            for (std::size_t k = 0; k < watched.size(); ++k) {
+                const std::size_t at = savedIndexes_[k];
+                const BookingOutcome outcome = tick.booking.outcome;
+                if (k == opened)
+                    saved_->Settle(at, outcome == BookingOutcome::Booked       ? watch_state::kBooked
+                                       : outcome == BookingOutcome::Unanswered ? watch_state::kUnconfirmed
+                                                                               : watch_state::kRefused);
+                else if (outcome == BookingOutcome::Booked)
+                    saved_->Settle(at, watch_state::kStopped);
+                else if (outcome == BookingOutcome::Unanswered)
+                    saved_->Settle(at, saved_->Slots()[at].state); // everything stops, unarmed
+            }
+        } catch (const std::exception& e) {
+            out_.Log(std::string("自动预约列表未能更新：") + e.what());
+        }
+    }
+
     int BookNow(const SlotPtr& slot) {
         order_.StartOrder(slot);
         order_.Confirm();
         return Outcome(order_.BookNow(session_), slot->sn);
     }
 
-    int Watch(const std::vector<SlotPtr>& watched) {
+    int Watch(const std::vector<SlotPtr>& watched, std::vector<std::optional<PatientEntry>> patients = {},
+              std::optional<std::chrono::system_clock::time_point> release = std::nullopt) {
         std::vector<int> sns;
         for (const SlotPtr& s : watched)
             sns.push_back(s->sn);
         out_.Watching(patient_.name, sns);
         if (o_.releaseAt)
-            order_.SetRelease(ReleaseMoment(
-                *o_.releaseAt, order_.ServerClock().PortalTime(std::chrono::system_clock::now())));
-        order_.Watch(watched);
+            release = ReleaseMoment(*o_.releaseAt,
+                                    order_.ServerClock().PortalTime(std::chrono::system_clock::now()));
+        if (release)
+            order_.SetRelease(release);
+        order_.Watch(watched, std::move(patients));
         const AutoBooking::TickResult tick = RunTicks(order_, session_, [this] { return stop_.Requested(); });
+        SettleSaved(tick, watched);
         if (tick.end == AutoBooking::TickEnd::Stopped) {
             out_.Stopped();
             return kExitStopped;
@@ -242,7 +344,11 @@ private:
     HttpClient http_;
     PortalSession session_;
     PatientEntry patient_;
+    BookingRecord record_{connection_};
     AutoBooking order_{*this};
+    // watch --saved: the list and the list index of each watched slot.
+    WatchList* saved_ = nullptr;
+    std::vector<std::size_t> savedIndexes_;
     BookNotify notify_{o_, settings_.configPath, out_};
 };
 
@@ -256,10 +362,11 @@ int RunCommand(const BookOptions& options, BookOutput& output) {
     // Installed for every command: a sign-in or a schedule wait ends at once on Ctrl+C too.
     const StopSignals stop;
     try {
-        CheckOptions(options);
-        if (options.command == Command::NotifyTest)
-            return RunNotifyTest(options, output);
-        BookRun run(options, output, stop);
+        BookOptions checked = options;
+        CheckOptions(checked);
+        if (checked.command == Command::NotifyTest)
+            return RunNotifyTest(checked, output);
+        BookRun run(checked, output, stop);
         return run.Run();
     } catch (const UsageError& e) {
         return fail(e, kExitUsage);

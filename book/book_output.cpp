@@ -199,6 +199,47 @@ void BookOutput::Error(std::string_view message, int exitCode) {
     Line(err_, "quilora-book: " + std::string(message));
 }
 
+void BookOutput::Record(const RecordRow& r) {
+    if (mode_ == OutputMode::Json) {
+        json j = {{"event", "record"},
+                  {"id", r.id},
+                  {"startedAt", r.startedAt},
+                  {"cardNo", r.loginId},
+                  {"patient", r.patientName},
+                  {"patientCardNo", r.patientCardNo},
+                  {"hospitalId", r.hospitalId},
+                  {"hospital", r.hospitalName},
+                  {"doctorId", r.doctorId},
+                  {"doctor", r.doctorName},
+                  {"sn", r.sn},
+                  {"date", r.slotDate},
+                  {"halfDay", HalfDayText(r.timeid)},
+                  {"origin", r.origin},
+                  {"outcome", r.outcome},
+                  {"answer", r.answer}};
+        if (r.releaseToRegister)
+            j["releaseToRegisterMs"] = *r.releaseToRegister;
+        if (r.requests)
+            j["requests"] = *r.requests;
+        return Json(Dump(j));
+    }
+    std::string text = r.startedAt + "  " + r.origin + "  " + r.outcome + "  " + r.patientName + "  " +
+                       r.hospitalName + "  " + r.doctorName + "  " + r.slotDate + " " +
+                       HalfDayText(r.timeid) + "  " + std::to_string(r.sn);
+    if (r.requests)
+        text += "  请求 " + std::to_string(*r.requests) + " 次";
+    if (r.releaseToRegister)
+        text += "  放号后 " + std::to_string(*r.releaseToRegister) + " ms";
+    if (!r.answer.empty()) {
+        std::string answer = r.answer;
+        for (char& c : answer)
+            if (c == '\n' || c == '\r')
+                c = ' ';
+        text += "  " + answer;
+    }
+    Line(out_, text);
+}
+
 namespace {
 
 json NotifyEvent(const ChannelResult& r) {

@@ -11,6 +11,7 @@
 
 #include "net/notify_send.h"
 #include "workflow/auto_booking.h"
+#include "workflow/booking_record.h"
 #include "workflow/patients.h"
 #include "workflow/schedule_slot.h"
 
@@ -43,6 +44,8 @@ public:
     void Unanswered(std::string_view message);
     void Stopped();
     void Error(std::string_view message, int exitCode);
+    // One row of the booking record (history).
+    void Record(const RecordRow& row);
     // notify-test: each channel's result on stdout.
     void NotifyTested(const ChannelResult& result);
     // A notification of a run: a failure on stderr, a success with --verbose.

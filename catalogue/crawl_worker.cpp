@@ -98,7 +98,7 @@ void CrawlWorker::Run(CrawlKind kind) {
     try {
         if (!connection_) {
             auto c = std::make_unique<db::Connection>(QStringLiteral("crawl"));
-            c->SetOnOpened(&ApplySchemaIfEmpty);
+            c->SetOnOpened(&PrepareCatalogue);
             c->SetConnectionString(connectionString_, baseDir_);
             c->Open();
             connection_ = std::move(c);

@@ -1,6 +1,9 @@
 #include "schema.h"
 
+#include <QSqlDriver>
 #include <QStringList>
+
+#include "common/errors.h"
 
 namespace quilora::catalogue {
 
@@ -39,6 +42,53 @@ void ApplySchemaIfEmpty(db::Connection& c) {
     db::Command cmd(c);
     for (const auto& statement : SplitScript(SqliteSchemaScript()))
         cmd.Execute(statement);
+    tx.Commit();
+}
+
+namespace {
+
+bool Mentions(const std::string& statement, const char* table) {
+    return QString::fromStdString(statement).contains(QLatin1String(table), Qt::CaseInsensitive);
+}
+
+// The script of the database behind the connection; none for a server we have no script for.
+std::string_view ScriptFor(const db::Connection& c) {
+    if (c.IsSqlite())
+        return SqliteSchemaScript();
+    switch (c.Handle().driver()->dbmsType()) {
+    case QSqlDriver::PostgreSQL:
+        return PostgresqlSchemaScript();
+    case QSqlDriver::MSSqlServer:
+        return SqlServerSchemaScript();
+    default:
+        return {};
+    }
+}
+
+} // namespace
+
+void PrepareCatalogue(db::Connection& c) {
+    ApplySchemaIfEmpty(c);
+    QStringList present = c.Handle().tables();
+    for (QString& t : present)
+        t = t.toLower();
+    std::vector<const char*> missing;
+    for (const char* table : kLaterTables)
+        if (!present.contains(QString::fromLatin1(table).toLower()))
+            missing.push_back(table);
+    if (missing.empty())
+        return;
+    const std::string_view script = ScriptFor(c);
+    if (script.empty())
+        throw DatabaseError("数据库缺少表 " + std::string(missing.front()) + "，请用 db/ 中的脚本创建");
+    db::Transaction tx(c);
+    db::Command cmd(c);
+    for (const auto& statement : SplitScript(script))
+        for (const char* table : missing)
+            if (Mentions(statement, table)) {
+                cmd.Execute(statement);
+                break;
+            }
     tx.Commit();
 }
 

@@ -57,3 +57,51 @@ INSERT INTO TUserTypeArea (UserTypeID, UserTypeName) VALUES (2, '外地用户');
 INSERT INTO TUserTypeCard (UserTypeID, UserTypeName) VALUES ('1', '就诊卡');
 INSERT INTO TUserTypeCard (UserTypeID, UserTypeName) VALUES ('2', '医保卡');
 INSERT INTO TUserTypeCard (UserTypeID, UserTypeName) VALUES ('3', '身份证');
+
+-- Added after the first catalogues: the program creates these two tables when
+-- it opens a catalogue that lacks them, so they are written to run again harmlessly.
+-- The auto-booking list: one row per watched slot of an installation's card.
+CREATE TABLE IF NOT EXISTS TWatchSlot (
+  LoginID VARCHAR(50) NOT NULL,
+  ListOrder INTEGER NOT NULL,
+  PatientCardNo INTEGER NOT NULL,
+  PatientName VARCHAR(100),
+  HospitalID INTEGER,
+  HospitalName VARCHAR(200),
+  DoctorID INTEGER NOT NULL,
+  DoctorName VARCHAR(100),
+  SN INTEGER NOT NULL,
+  SlotDate VARCHAR(10),
+  TimeID INTEGER,
+  TypeID INTEGER,
+  WeekID INTEGER,
+  Url VARCHAR(300),
+  SlotState INTEGER,
+  ReleaseAt VARCHAR(8),
+  Armed INTEGER NOT NULL DEFAULT 0,
+  WatchState VARCHAR(20),
+  Polls INTEGER NOT NULL DEFAULT 0,
+  LastAnswer VARCHAR(200)
+);
+
+-- One row per booking attempt; only its outcome is ever written after the insert.
+CREATE TABLE IF NOT EXISTS TBookingRecord (
+  RecordID SERIAL PRIMARY KEY,
+  AttemptKey VARCHAR(160) NOT NULL,
+  StartedAt VARCHAR(30) NOT NULL,
+  LoginID VARCHAR(50),
+  PatientCardNo INTEGER,
+  PatientName VARCHAR(100),
+  HospitalID INTEGER,
+  HospitalName VARCHAR(200),
+  DoctorID INTEGER,
+  DoctorName VARCHAR(100),
+  SN INTEGER,
+  SlotDate VARCHAR(10),
+  TimeID INTEGER,
+  Origin VARCHAR(20) NOT NULL,
+  Outcome VARCHAR(20) NOT NULL,
+  Answer VARCHAR(1000),
+  ReleaseToRegisterMs INTEGER,
+  Requests INTEGER
+);

@@ -57,3 +57,53 @@ INSERT INTO TUserTypeArea (UserTypeID, UserTypeName) VALUES (2, N'外地用户')
 INSERT INTO TUserTypeCard (UserTypeID, UserTypeName) VALUES ('1', N'就诊卡');
 INSERT INTO TUserTypeCard (UserTypeID, UserTypeName) VALUES ('2', N'医保卡');
 INSERT INTO TUserTypeCard (UserTypeID, UserTypeName) VALUES ('3', N'身份证');
+
+-- Added after the first catalogues: the program creates these two tables when
+-- it opens a catalogue that lacks them, so they are written to run again harmlessly.
+-- The auto-booking list: one row per watched slot of an installation's card.
+IF OBJECT_ID(N'TWatchSlot', N'U') IS NULL
+CREATE TABLE TWatchSlot (
+  LoginID NVARCHAR(50) NOT NULL,
+  ListOrder INTEGER NOT NULL,
+  PatientCardNo INTEGER NOT NULL,
+  PatientName NVARCHAR(100),
+  HospitalID INTEGER,
+  HospitalName NVARCHAR(200),
+  DoctorID INTEGER NOT NULL,
+  DoctorName NVARCHAR(100),
+  SN INTEGER NOT NULL,
+  SlotDate NVARCHAR(10),
+  TimeID INTEGER,
+  TypeID INTEGER,
+  WeekID INTEGER,
+  Url NVARCHAR(300),
+  SlotState INTEGER,
+  ReleaseAt NVARCHAR(8),
+  Armed INTEGER NOT NULL DEFAULT 0,
+  WatchState NVARCHAR(20),
+  Polls INTEGER NOT NULL DEFAULT 0,
+  LastAnswer NVARCHAR(200)
+);
+
+-- One row per booking attempt; only its outcome is ever written after the insert.
+IF OBJECT_ID(N'TBookingRecord', N'U') IS NULL
+CREATE TABLE TBookingRecord (
+  RecordID INTEGER IDENTITY(1,1) PRIMARY KEY,
+  AttemptKey NVARCHAR(160) NOT NULL,
+  StartedAt NVARCHAR(30) NOT NULL,
+  LoginID NVARCHAR(50),
+  PatientCardNo INTEGER,
+  PatientName NVARCHAR(100),
+  HospitalID INTEGER,
+  HospitalName NVARCHAR(200),
+  DoctorID INTEGER,
+  DoctorName NVARCHAR(100),
+  SN INTEGER,
+  SlotDate NVARCHAR(10),
+  TimeID INTEGER,
+  Origin NVARCHAR(20) NOT NULL,
+  Outcome NVARCHAR(20) NOT NULL,
+  Answer NVARCHAR(1000),
+  ReleaseToRegisterMs INTEGER,
+  Requests INTEGER
+);

@@ -190,19 +190,35 @@ void AutoBooking::Decline() {
     orderBusy_ = false;
 }
 
-void AutoBooking::Arm() {
-    Watch({orderSlot_});
+void AutoBooking::SetRecord(BookingRecord* record, std::string loginId, std::optional<BookingOrigin> origin) {
+    record_ = record;
+    recordLogin_ = std::move(loginId);
+    recordOrigin_ = origin;
 }
 
-void AutoBooking::Watch(std::vector<std::shared_ptr<const ScheduleSlot>> watch) {
+void AutoBooking::Arm() {
+    Arm({orderSlot_}, {}, BookingOrigin::AutoBooking);
+}
+
+void AutoBooking::Watch(std::vector<std::shared_ptr<const ScheduleSlot>> watch,
+                        std::vector<std::optional<PatientEntry>> patients) {
+    Arm(std::move(watch), std::move(patients), BookingOrigin::List);
+}
+
+void AutoBooking::Arm(std::vector<std::shared_ptr<const ScheduleSlot>> watch,
+                      std::vector<std::optional<PatientEntry>> patients, BookingOrigin origin) {
     watched_ = std::move(watch);
+    watchedPatients_ = std::move(patients);
+    watchedPatients_.resize(watched_.size());
+    watchOrigin_ = origin;
+    bookingPatient_ = watchedPatients_.empty() ? std::nullopt : watchedPatients_.front();
     orderSlot_ = watched_.empty() ? nullptr : watched_.front();
     orderBusy_ = true;
     stopRequested_ = false;
     lastSignIn_.reset();
     status_ = AutoBookingStatus{};
     status_.phase = Phase::Armed;
-    status_.patient = host_.PatientName();
+    status_.patient = BookingPatientName();
     status_.slot = orderSlot_ ? SlotText(*orderSlot_) : std::string();
     status_.watched = watched_.size();
     status_.armedAt = clock_();
@@ -211,21 +227,101 @@ void AutoBooking::Watch(std::vector<std::shared_ptr<const ScheduleSlot>> watch) 
     Publish();
 }
 
-BookingResult AutoBooking::Book(PortalSession& session, const ScheduleSlot& slot) {
-    return session.Book(
-        slot.Ref(), [this] { return host_.MemberId(); }, [this](std::string_view line) { host_.Log(line); },
-        [this] { return StopWanted(); });
+std::optional<std::string> AutoBooking::BeginRecord(const ScheduleSlot& slot, BookingOrigin origin) {
+    if (!record_)
+        return std::nullopt;
+    try {
+        BookingAttempt a;
+        a.loginId = recordLogin_;
+        a.patientCardNo = BookingMemberId();
+        a.patientName = BookingPatientName();
+        a.hospitalId = slot.hospitalId;
+        a.hospitalName = slot.hospitalName;
+        a.doctorId = slot.doctorId;
+        a.doctorName = slot.doctorName;
+        a.sn = slot.sn;
+        a.slotDate = slot.date;
+        a.timeid = slot.timeid;
+        a.origin = recordOrigin_.value_or(origin);
+        return record_->Begin(a);
+    } catch (const std::exception& e) {
+        host_.Log(LogLine(std::string("预约记录未能写入：") + e.what()));
+        return std::nullopt;
+    }
+}
+
+void AutoBooking::FinishRecord(const std::optional<std::string>& key, const AttemptEnd& end) {
+    if (!record_ || !key)
+        return;
+    try {
+        record_->Finish(*key, end);
+    } catch (const std::exception& e) {
+        host_.Log(LogLine(std::string("预约记录未能写入：") + e.what()));
+    }
+}
+
+BookingResult AutoBooking::Book(PortalSession& session, const ScheduleSlot& slot, BookingOrigin origin) {
+    // The row goes in before the first request: a crash from here on leaves it
+    // under way, which the next start tells as 未能确认.
+    const std::optional<std::string> key = BeginRecord(slot, origin);
+    AttemptEnd end;
+    const auto stopOrRegister = [this, &end] {
+        if (StopWanted())
+            return true;
+        if (release_)
+            end.releaseToRegister = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                        serverClock_.PortalTime(WallClock::now()) - release_->release)
+                                        .count();
+        return false;
+    };
+    try {
+        BookingResult r = session.Book(
+            slot.Ref(), [this] { return BookingMemberId(); },
+            [this](std::string_view line) { host_.Log(line); }, stopOrRegister);
+        end.requests = r.requests;
+        switch (r.outcome) {
+        case BookingOutcome::Booked:
+            end.outcome = RecordOutcome::Booked;
+            end.answer = r.answer;
+            break;
+        case BookingOutcome::Refused:
+            end.outcome = RecordOutcome::Refused;
+            end.answer = r.answer;
+            break;
+        case BookingOutcome::NoNumber:
+            end.outcome = RecordOutcome::Refused;
+            end.answer = r.message;
+            break;
+        case BookingOutcome::Unanswered:
+            end.outcome = RecordOutcome::Unconfirmed;
+            end.answer = r.message;
+            break;
+        }
+        FinishRecord(key, end);
+        return r;
+    } catch (const FetchError& e) {
+        end.outcome = e.Failure() == FetchFailure::Cancelled ? RecordOutcome::Stopped : RecordOutcome::Error;
+        end.answer = e.what();
+        FinishRecord(key, end);
+        throw;
+    } catch (const std::exception& e) {
+        end.outcome = RecordOutcome::Error;
+        end.answer = e.what();
+        FinishRecord(key, end);
+        throw;
+    }
 }
 
 BookingResult AutoBooking::BookNow(PortalSession& session) {
     const LowerBusy lower(orderBusy_);
     status_ = AutoBookingStatus{};
     status_.phase = Phase::Booking;
+    bookingPatient_.reset();
     status_.patient = host_.PatientName();
     status_.slot = SlotText(*orderSlot_);
     Publish();
     try {
-        BookingResult r = Book(session, *orderSlot_);
+        BookingResult r = Book(session, *orderSlot_, BookingOrigin::BookNow);
         Finish(PhaseOf(r.outcome), r.outcome == BookingOutcome::Booked ? std::string() : r.message);
         return r;
     } catch (const FetchError& e) {
@@ -281,11 +377,13 @@ AutoBooking::TickResult AutoBooking::Tick(PortalSession& session) {
     }
 
     status_.event.clear();
-    status_.patient = host_.PatientName();
+    status_.patient = BookingPatientName();
     std::shared_ptr<const ScheduleSlot> opened;
-    for (const auto& slot : watched_) {
+    for (std::size_t i = 0; i < watched_.size(); ++i) {
+        const auto& slot = watched_[i];
         lastPoll_ = std::chrono::steady_clock::now();
         const PollResult poll = session.Poll(*slot);
+        host_.SlotPolled(i, poll);
         if (poll.timing)
             Observe(*poll.timing);
         ++status_.polls;
@@ -294,6 +392,7 @@ AutoBooking::TickResult AutoBooking::Tick(PortalSession& session) {
         host_.Log(poll.line);
         if (poll.answer == PollAnswer::Opened) {
             opened = slot;
+            bookingPatient_ = watchedPatients_[i];
             break;
         }
         if (poll.answer == PollAnswer::ServerTrouble)
@@ -314,10 +413,11 @@ AutoBooking::TickResult AutoBooking::Tick(PortalSession& session) {
     orderSlot_ = opened;
     result.slot = opened;
     status_.phase = Phase::Booking;
+    status_.patient = BookingPatientName();
     status_.slot = SlotText(*opened);
     Publish();
     try {
-        result.booking = Book(session, *opened);
+        result.booking = Book(session, *opened, watchOrigin_);
     } catch (const FetchError& e) {
         host_.Log(LogLine(e.what()));
         if (e.Failure() == FetchFailure::Cancelled) {
@@ -343,10 +443,22 @@ AutoBooking::TickResult AutoBooking::Tick(PortalSession& session) {
         result.end = TickEnd::Rearmed;
         return result;
     }
+    result.end = TickEnd::Booked;
+    if (result.booking.outcome == BookingOutcome::Booked && !stopOthersOnBooking_ && watched_.size() > 1) {
+        // The booked slot leaves the watch; the others are watched on.
+        const auto at =
+            static_cast<std::size_t>(std::find(watched_.begin(), watched_.end(), opened) - watched_.begin());
+        watched_.erase(watched_.begin() + static_cast<std::ptrdiff_t>(at));
+        watchedPatients_.erase(watchedPatients_.begin() + static_cast<std::ptrdiff_t>(at));
+        bookingPatient_ = watchedPatients_.front();
+        orderSlot_ = watched_.front();
+        status_.watched = watched_.size();
+        Rearm("已预约成功：" + status_.patient + " " + SlotText(*opened) + "，继续自动预约其余时段");
+        return result;
+    }
     watched_.clear();
     Finish(PhaseOf(result.booking.outcome),
            result.booking.outcome == BookingOutcome::Booked ? std::string() : result.booking.message);
-    result.end = TickEnd::Booked;
     return result;
 }
 

@@ -13,6 +13,8 @@
 #include <vector>
 
 #include "workflow/booking.h"
+#include "workflow/booking_record.h"
+#include "workflow/patients.h"
 #include "workflow/portal_clock.h"
 #include "workflow/release_schedule.h"
 #include "workflow/schedule_slot.h"
@@ -21,6 +23,7 @@
 namespace quilora {
 
 class PortalSession;
+struct PollResult;
 
 // What the status line shows while auto-booking runs and after it ended.
 struct AutoBookingStatus {
@@ -53,6 +56,8 @@ public:
     virtual void Log(std::string_view line) = 0;
     virtual void TimerChanged(bool enabled) = 0;
     virtual void StatusChanged(const AutoBookingStatus& status) = 0;
+    // Each poll of a watched slot (its index in the watch) as it was answered.
+    virtual void SlotPolled(std::size_t /*index*/, const PollResult& /*poll*/) {}
 };
 
 class AutoBooking {
@@ -87,6 +92,17 @@ public:
     // button on another thread): read before each registration goes out, so a
     // booking under way stops before it, never after it.
     void SetExternalStop(std::function<bool()> stop) { externalStop_ = std::move(stop); }
+    // Whether a confirmed booking of a watched slot ends the watch (the
+    // default) or the other slots are watched on. An unknown outcome always
+    // ends it.
+    void SetStopOthersOnBooking(bool stop) { stopOthersOnBooking_ = stop; }
+    // Every booking attempt from now on adds a row to this record, for this
+    // installation card; with an origin, every attempt is told as started so
+    // (quilora-book), otherwise by how it was ordered. The record's connection
+    // must belong to the thread that runs the engine. A failing record is
+    // logged and never stops a booking.
+    void SetRecord(BookingRecord* record, std::string loginId,
+                   std::optional<BookingOrigin> origin = std::nullopt);
 
     bool OrderBusy() const { return orderBusy_; }
     bool StopRequested() const { return stopRequested_; }
@@ -106,8 +122,10 @@ public:
     // Arms auto-booking of orderSlot (orderBusy stays raised).
     void Arm();
     // Arms auto-booking of several slots: each tick polls each once, in order,
-    // and books the first that opens. The first becomes orderSlot.
-    void Watch(std::vector<std::shared_ptr<const ScheduleSlot>> watch);
+    // and books the first that opens. The first becomes orderSlot. A slot may
+    // name its own patient (patients parallel to watch); the host's otherwise.
+    void Watch(std::vector<std::shared_ptr<const ScheduleSlot>> watch,
+               std::vector<std::optional<PatientEntry>> patients = {});
     // Books orderSlot at once; orderBusy is lowered at the end, also on an error.
     BookingResult BookNow(PortalSession& session);
 
@@ -116,7 +134,9 @@ public:
         Stopped, // a stop was pending (also one that came before the registration): show
                  // kAutoBookingStoppedMessage
         Polled,  // nothing opened: the timer goes on
-        Booked,  // a slot opened and the booking ran: show its outcome
+        Booked,  // a slot opened and the booking ran: show its outcome (the
+                 // others go on being watched after a confirmed booking when
+                 // they should: the timer stays on)
         Rearmed, // a slot opened but no number could be booked yet: armed again
     };
     struct TickResult {
@@ -135,7 +155,13 @@ private:
     std::string SlotText(const ScheduleSlot& slot) const;
     void UpdateClockStatus();
     bool StopWanted() const { return stopRequested_ || (externalStop_ && externalStop_()); }
-    BookingResult Book(PortalSession& session, const ScheduleSlot& slot);
+    BookingResult Book(PortalSession& session, const ScheduleSlot& slot, BookingOrigin origin);
+    void Arm(std::vector<std::shared_ptr<const ScheduleSlot>> watch,
+             std::vector<std::optional<PatientEntry>> patients, BookingOrigin origin);
+    std::optional<std::string> BeginRecord(const ScheduleSlot& slot, BookingOrigin origin);
+    void FinishRecord(const std::optional<std::string>& key, const AttemptEnd& end);
+    int BookingMemberId() { return bookingPatient_ ? bookingPatient_->cardNo : host_.MemberId(); }
+    std::string BookingPatientName() { return bookingPatient_ ? bookingPatient_->name : host_.PatientName(); }
 
     AutoBookingHost& host_;
     std::function<Clock::time_point()> clock_;
@@ -144,6 +170,14 @@ private:
     bool timerEnabled_ = false;
     std::shared_ptr<const ScheduleSlot> orderSlot_;
     std::vector<std::shared_ptr<const ScheduleSlot>> watched_;
+    std::vector<std::optional<PatientEntry>> watchedPatients_;
+    BookingOrigin watchOrigin_ = BookingOrigin::AutoBooking;
+    // The patient of the slot being booked, when it names its own.
+    std::optional<PatientEntry> bookingPatient_;
+    bool stopOthersOnBooking_ = true;
+    BookingRecord* record_ = nullptr;
+    std::string recordLogin_;
+    std::optional<BookingOrigin> recordOrigin_;
     std::optional<Clock::time_point> lastSignIn_;
     AutoBookingStatus status_;
     PortalClock serverClock_;

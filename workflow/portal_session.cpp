@@ -1,5 +1,7 @@
 #include "workflow/portal_session.h"
 
+#include <utility>
+
 #include "common/errors.h"
 #include "common/stamp.h"
 #include "workflow/schedule.h"
@@ -59,7 +61,11 @@ std::size_t PortalSession::Schedule(int hospitalId, int doctorId, std::string_vi
             .text;
     if (pageIn)
         pageIn();
-    return ScanSchedule(page, doctorName, hospitalName, onSlot);
+    return ScanSchedule(page, doctorName, hospitalName, [&](ScheduleSlot slot) {
+        slot.doctorId = doctorId;
+        slot.hospitalId = hospitalId;
+        onSlot(std::move(slot));
+    });
 }
 
 PollResult PortalSession::Poll(const ScheduleSlot& slot) {

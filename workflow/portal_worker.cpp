@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "common/errors.h"
+#include "workflow/slot_poll.h"
 
 namespace quilora {
 
@@ -37,6 +38,11 @@ public:
     void Log(std::string_view line) override { w_.relay_->LogUrl(line); }
     void TimerChanged(bool enabled) override { w_.TimerChanged(enabled); }
     void StatusChanged(const AutoBookingStatus&) override { w_.Publish(); }
+    void SlotPolled(std::size_t index, const PollResult& poll) override {
+        emit w_.SlotPolled(static_cast<int>(index),
+                           QString::fromStdString(std::string(PollAnswerText(poll.answer)) + " " +
+                                                  std::to_string(poll.took.count()) + " ms"));
+    }
 
 private:
     PortalWorker& w_;
@@ -203,6 +209,34 @@ std::uint64_t PortalWorker::Arm(std::optional<AutoBooking::WallClock::time_point
     });
 }
 
+std::uint64_t PortalWorker::Watch(std::vector<std::shared_ptr<const ScheduleSlot>> watchSlots,
+                                  std::vector<std::optional<PatientEntry>> patients,
+                                  std::optional<AutoBooking::WallClock::time_point> portalRelease,
+                                  bool stopOthers, int tickMs) {
+    return Command([this, watchSlots = std::move(watchSlots), patients = std::move(patients), portalRelease,
+                    stopOthers, tickMs]() mutable {
+        stop_ = false;
+        tickMs_ = std::max(1, tickMs);
+        order_->SetRelease(portalRelease);
+        order_->SetStopOthersOnBooking(stopOthers);
+        order_->Watch(std::move(watchSlots), std::move(patients));
+    });
+}
+
+void PortalWorker::SetRecord(std::string connectionString, std::string baseDir, std::string loginId) {
+    QMetaObject::invokeMethod(
+        this,
+        [this, connectionString = std::move(connectionString), baseDir = std::move(baseDir),
+         loginId = std::move(loginId)] {
+            // Opened on first use: a catalogue that cannot be reached costs the record, never a booking.
+            recordConnection_ = std::make_unique<db::Connection>(QStringLiteral("record"));
+            recordConnection_->SetConnectionString(connectionString, baseDir);
+            record_ = std::make_unique<BookingRecord>(*recordConnection_);
+            order_->SetRecord(record_.get(), loginId);
+        },
+        Qt::QueuedConnection);
+}
+
 std::uint64_t PortalWorker::RequestStop() {
     stop_ = true;
     {
@@ -281,7 +315,11 @@ void PortalWorker::AfterTick(const AutoBooking::TickResult& tick) {
         TickOutcome out;
         out.end = tick.end;
         out.booking = tick.booking;
+        out.slot = tick.slot;
         out.status = order_->Status();
+        out.watchGoesOn = tick.end == AutoBooking::TickEnd::Booked && order_->TimerEnabled();
+        if (out.watchGoesOn)
+            ScheduleNextTick();
         emit TickEnded(out);
         break;
     }

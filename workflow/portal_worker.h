@@ -19,9 +19,11 @@
 #include <string>
 #include <vector>
 
+#include "common/database.h"
 #include "net/fetcher.h"
 #include "net/portal_address.h"
 #include "workflow/auto_booking.h"
+#include "workflow/booking_record.h"
 #include "workflow/patients.h"
 #include "workflow/portal_clock.h"
 #include "workflow/portal_session.h"
@@ -73,7 +75,9 @@ struct JobOutcome {
 struct TickOutcome {
     AutoBooking::TickEnd end = AutoBooking::TickEnd::Stopped;
     BookingResult booking;
-    AutoBookingStatus status; // as it stood at the end, for the attention text
+    std::shared_ptr<const ScheduleSlot> slot; // with Booked: the slot that opened
+    bool watchGoesOn = false;                 // with Booked: the other slots are watched on
+    AutoBookingStatus status;                 // as it stood at the end, for the attention text
 };
 
 class PortalWorker : public QObject {
@@ -109,6 +113,15 @@ public:
     std::uint64_t Decline();
     // Arms orderSlot with this release time; ticks every tickMs without one.
     std::uint64_t Arm(std::optional<AutoBooking::WallClock::time_point> portalRelease, int tickMs);
+    // Arms the slots of the auto-booking list, each for its own patient: each
+    // tick polls them in order and books the first that opens.
+    std::uint64_t Watch(std::vector<std::shared_ptr<const ScheduleSlot>> watchSlots,
+                        std::vector<std::optional<PatientEntry>> patients,
+                        std::optional<AutoBooking::WallClock::time_point> portalRelease, bool stopOthers,
+                        int tickMs);
+    // Every booking attempt from now on is recorded in this catalogue (a
+    // connection of the worker's own, opened on its thread) for this card.
+    void SetRecord(std::string connectionString, std::string baseDir, std::string loginId);
     // Stops auto-booking now: a poll or a number list under way is cut off, and
     // the stopping tick runs as soon as the worker is free. A registration
     // already sent runs to its outcome.
@@ -127,6 +140,8 @@ signals:
     void TickEnded(const quilora::TickOutcome& outcome);
     // A tick failed with this text (for the error report).
     void TickFailed(const QString& text);
+    // A watched slot (its index in the watch) was polled: "未放号 23 ms".
+    void SlotPolled(int index, const QString& answer);
 
 private:
     class Host;
@@ -149,6 +164,8 @@ private:
     std::unique_ptr<PortalSession> session_;
     std::unique_ptr<Host> host_;
     std::unique_ptr<AutoBooking> order_;
+    std::unique_ptr<db::Connection> recordConnection_; // worker thread only
+    std::unique_ptr<BookingRecord> record_;
     QTimer* tick_ = nullptr; // child: moves with the worker
     int tickMs_ = 800;
 

@@ -16,6 +16,9 @@ struct ScheduleSlot {
     int state = 0;
     std::string doctorName;   // at most 30 GBK bytes
     std::string hospitalName; // at most 50 GBK bytes
+    // Whose page listed it (the catalogue's ids); 0 when not known.
+    int doctorId = 0;
+    int hospitalId = 0;
 
     SlotRef Ref() const { return SlotRef{sn, date, timeid, type, weekid, url}; }
 };

@@ -40,7 +40,7 @@ int RunCrawl(const std::string& configPath, const std::string& what, bool showBa
     const admin::AdminSettings settings = admin::ReadAdminSettings(configPath);
 
     db::Connection connection;
-    connection.SetOnOpened(&catalogue::ApplySchemaIfEmpty);
+    connection.SetOnOpened(&catalogue::PrepareCatalogue);
     // Relative SQLite paths are taken from the folder of Config.ini, as in the window.
     connection.SetConnectionString(settings.connect, std::filesystem::absolute(configPath).parent_path());
     connection.Open();

@@ -47,7 +47,7 @@ protected:
     void CreateCatalogue(const std::vector<std::string>& extraSql = {}) const {
         db::Connection c(QStringLiteral("fixture"));
         c.SetConnectionString("Provider=SQLite;Data Source=cat.db", dir.path().toStdString());
-        c.SetOnOpened(&catalogue::ApplySchemaIfEmpty);
+        c.SetOnOpened(&catalogue::PrepareCatalogue);
         c.Open();
         db::Command cmd(c);
         cmd.Execute("Delete From TUserTypeArea");

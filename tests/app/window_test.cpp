@@ -48,7 +48,10 @@ TEST_F(WindowTest, StartsOnTheSignInPageWithListsFilledAndTheMaintenanceTabHidde
 
     EXPECT_TRUE(boxes.shown.empty()) << boxes.shown.front().text;
     EXPECT_EQ(w->windowTitle(), QStringLiteral("Brenvik Quilora自动预约系统 - VER 2.2"));
-    EXPECT_EQ(w->pcl->count(), 4);
+    // The auto-booking list and the record come after the others: the page numbers stay.
+    EXPECT_EQ(w->pcl->count(), 6);
+    EXPECT_EQ(w->pcl->widget(4), w->tstWatch);
+    EXPECT_EQ(w->pcl->widget(5), w->tstRecord);
     EXPECT_EQ(w->pcl->currentWidget(), w->tstLogin);
     EXPECT_FALSE(w->pcl->isTabVisible(2));
     EXPECT_EQ(w->pcl->widget(2), w->tstOrder);

@@ -91,7 +91,7 @@ public:
         } else {
             connection.SetConnectionString("Provider=SQLite;Data Source=catalogue.db",
                                            dir_.path().toStdString());
-            connection.SetOnOpened(&catalogue::ApplySchemaIfEmpty);
+            connection.SetOnOpened(&catalogue::PrepareCatalogue);
         }
         connection.Open();
         db::Command cmd(connection);

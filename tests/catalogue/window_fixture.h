@@ -35,7 +35,7 @@ protected:
     void Seed(const std::vector<std::string>& statements) const {
         db::Connection c(QStringLiteral("seed"));
         c.SetConnectionString("Provider=SQLite;Data Source=cat.db", dir.path().toStdString());
-        c.SetOnOpened(&catalogue::ApplySchemaIfEmpty);
+        c.SetOnOpened(&catalogue::PrepareCatalogue);
         c.Open();
         db::Command cmd(c);
         for (const char* table : {"TCity", "THospital", "TClass", "TDoctor"})

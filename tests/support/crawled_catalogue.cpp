@@ -13,7 +13,7 @@ void CrawlIntoSqlite(const portal::DemoPortal& source, const std::string& dir, c
     hosts.portalUrl = source.BaseUrl();
     hosts.scriptUrl = source.ScriptUrl();
     db::Connection c(QStringLiteral("crawled_catalogue"));
-    c.SetOnOpened(catalogue::ApplySchemaIfEmpty);
+    c.SetOnOpened(catalogue::PrepareCatalogue);
     c.SetConnectionString("Provider=SQLite;Data Source=" + file, dir);
     c.Open();
     db::Query q(c);

@@ -7,9 +7,14 @@
 #include <string>
 #include <vector>
 
+#include <QTemporaryDir>
+
+#include "catalogue/schema.h"
+#include "common/errors.h"
 #include "net/fetcher.h"
 #include "portal/demo_portal.h"
 #include "workflow/auto_booking.h"
+#include "workflow/booking_record.h"
 #include "workflow/portal_session.h"
 
 namespace quilora {
@@ -275,6 +280,176 @@ TEST_F(AutoBookingOnThePortal, WatchingTwoSlotsBooksTheOneThatOpensFirst) {
     EXPECT_EQ(demo->Bookings()[0].sn, second->sn);
     EXPECT_EQ(demo->PollsOf(slot->sn), 2);
     EXPECT_FALSE(order->TimerEnabled());
+}
+
+// Every attempt leaves one row in the booking record, whatever its end.
+class AttemptRecord : public AutoBookingOnThePortal {
+protected:
+    void SetUp() override {
+        catalogueConnection.SetOnOpened(catalogue::PrepareCatalogue);
+        catalogueConnection.SetConnectionString("Provider=SQLite;Data Source=cat.db",
+                                                dir.path().toStdString());
+        catalogueConnection.Open();
+        AutoBookingOnThePortal::SetUp();
+    }
+    void Restart(portal::PortalOptions o) {
+        Start(std::move(o));
+        order->SetRecord(&record, "6201000000000001");
+    }
+    std::shared_ptr<const ScheduleSlot> Open() const {
+        const auto found = demo->FindSlot(portal::state::kOpen);
+        EXPECT_TRUE(found);
+        auto s = SlotOf(found->slot, 4);
+        s.doctorId = found->doctor.id;
+        s.hospitalId = 11;
+        return std::make_shared<const ScheduleSlot>(s);
+    }
+    QTemporaryDir dir;
+    db::Connection catalogueConnection;
+    BookingRecord record{catalogueConnection};
+};
+
+TEST_F(AttemptRecord, BookNowLeavesOneRowForEachOutcome) {
+    using Kind = portal::RegisterFault::Kind;
+    struct Case {
+        const char* name;
+        Kind fault;
+        bool afterTaking;
+        bool stop;    // the stop comes before the registration
+        int bookings; // attempts on the same slot, the last one recorded here
+        const char* outcome;
+        const char* answer; // a part of it
+        std::optional<int> requests;
+    } cases[] = {
+        {"booked", Kind::None, true, false, 1, "已预约", "成功", 3},
+        {"refused: booked before", Kind::None, true, false, 2, "被拒绝", "您已预约过该时段", 3},
+        {"500 after the number was taken", Kind::Error500, true, false, 1, "未能确认", "服务器返回错误 500",
+         3},
+        {"turned away unread every time", Kind::Busy503, false, false, 1, "出错", "503", std::nullopt},
+        {"stopped before the registration", Kind::None, true, true, 1, "已停止", "已停止", std::nullopt},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        db::Command(catalogueConnection).Execute("Delete From TBookingRecord");
+        portal::PortalOptions o;
+        o.registerFault.kind = c.fault;
+        o.registerFault.afterTaking = c.afterTaking;
+        Restart(o);
+        // One try: a registration turned away gives up at once, certainly not taken in.
+        FetchLimits once = LimitsFor(FetchMode::Booking);
+        once.attempts = 1;
+        http.SetLimits(FetchMode::Booking, once);
+        order->SetExternalStop([&c] { return c.stop; });
+        const auto open = Open();
+        for (int i = 0; i < c.bookings; ++i) {
+            order->StartOrder(open);
+            order->Confirm();
+            try {
+                order->BookNow(*session);
+            } catch (const FetchError&) {
+            }
+        }
+        const auto rows = record.Newest();
+        ASSERT_EQ(rows.size(), std::size_t(c.bookings));
+        const RecordRow& r = rows.front();
+        EXPECT_EQ(r.outcome, c.outcome);
+        EXPECT_NE(r.answer.find(c.answer), std::string::npos) << r.answer;
+        EXPECT_EQ(r.requests, c.requests);
+        EXPECT_EQ(r.origin, "立刻预约");
+        EXPECT_EQ(r.sn, open->sn);
+        EXPECT_EQ(r.doctorId, open->doctorId);
+        EXPECT_EQ(r.doctorName, "王医生(主任医师)");
+        EXPECT_EQ(r.hospitalName, "协和医院");
+        EXPECT_EQ(r.patientCardNo, host.member);
+        EXPECT_EQ(r.patientName, "张三");
+        EXPECT_EQ(r.loginId, "6201000000000001");
+        EXPECT_FALSE(r.releaseToRegister) << "no release time was given";
+    }
+}
+
+// Armed from the order button or from the list, the row says so; a slot of
+// the list is booked for its own patient; a known release time gives how long
+// after it the registration went out.
+TEST_F(AttemptRecord, AutoBookingRowsSayHowTheyStartedAndForWhom) {
+    Restart({});
+    const portal::Account& account = demo->DemoAccount();
+    ASSERT_GE(account.patients.size(), 2u);
+    order->SetRelease(std::chrono::system_clock::now() - std::chrono::seconds(2));
+    Arm();
+    demo->ReleaseAt(slot->sn, demo->Now());
+    ASSERT_EQ(order->Tick(*session).end, TickEnd::Booked);
+
+    std::shared_ptr<const ScheduleSlot> later;
+    for (const portal::Doctor& d : demo->GetCatalogue().Doctors()) {
+        for (const portal::Slot& s : demo->SlotsOf(d.id))
+            if (s.state == portal::state::kNotReleased && s.sn != slot->sn)
+                later = std::make_shared<const ScheduleSlot>(SlotOf(s, 2));
+        if (later)
+            break;
+    }
+    ASSERT_TRUE(later);
+    order->SetRelease(std::nullopt);
+    const PatientEntry other{account.patients[1].name, account.patients[1].clinicNumber};
+    order->Watch({later}, {other});
+    demo->ReleaseAt(later->sn, demo->Now());
+    ASSERT_EQ(order->Tick(*session).end, TickEnd::Booked);
+
+    const auto rows = record.Newest();
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[1].origin, "自动预约");
+    EXPECT_EQ(rows[1].outcome, "已预约");
+    ASSERT_TRUE(rows[1].releaseToRegister);
+    EXPECT_GE(*rows[1].releaseToRegister, 1500);
+    EXPECT_LT(*rows[1].releaseToRegister, 30000);
+    EXPECT_EQ(rows[0].origin, "列表");
+    EXPECT_EQ(rows[0].outcome, "已预约");
+    EXPECT_EQ(rows[0].patientName, other.name);
+    EXPECT_EQ(rows[0].patientCardNo, other.cardNo);
+    EXPECT_FALSE(rows[0].releaseToRegister);
+    ASSERT_EQ(demo->Bookings().size(), 2u);
+    EXPECT_EQ(demo->Bookings()[1].clinicNumber, other.cardNo) << "booked for the slot's own patient";
+}
+
+// With "预约成功后停止其余" off, a confirmed booking takes its slot out of the
+// watch and the others are polled on; the last booking ends it.
+TEST_F(AutoBookingOnThePortal, WithStopOthersOffTheOtherSlotsAreWatchedOn) {
+    std::vector<std::shared_ptr<const ScheduleSlot>> watched{slot};
+    for (const portal::Doctor& d : demo->GetCatalogue().Doctors()) {
+        for (const portal::Slot& s : demo->SlotsOf(d.id))
+            if (s.state == portal::state::kNotReleased && s.sn != slot->sn && watched.size() < 3)
+                watched.push_back(std::make_shared<const ScheduleSlot>(SlotOf(s, 2)));
+        if (watched.size() == 3)
+            break;
+    }
+    ASSERT_EQ(watched.size(), 3u);
+    order->SetStopOthersOnBooking(false);
+    order->Watch(watched);
+    demo->ReleaseAt(watched[1]->sn, demo->Now());
+    AutoBooking::TickResult tick = order->Tick(*session);
+    EXPECT_EQ(tick.end, TickEnd::Booked);
+    EXPECT_EQ(tick.slot, watched[1]);
+    EXPECT_TRUE(order->TimerEnabled()) << "the others are watched on";
+    EXPECT_EQ(order->Status().watched, 2u);
+
+    const auto requestsOf = [&](int sn) {
+        const auto log = demo->RequestLog();
+        return std::count_if(log.begin(), log.end(), [&](const auto& e) {
+            return e.path == "/Action/NumberWater.ashx" && e.Param("sn") == std::to_string(sn);
+        });
+    };
+    const auto bookedSlotRequests = requestsOf(watched[1]->sn);
+    EXPECT_EQ(order->Tick(*session).end, TickEnd::Polled);
+    EXPECT_EQ(requestsOf(watched[1]->sn), bookedSlotRequests) << "a booked slot is not polled again";
+    EXPECT_EQ(requestsOf(watched[2]->sn), 1) << "the first tick ended at the opened slot";
+    demo->ReleaseAt(watched[2]->sn, demo->Now());
+    tick = order->Tick(*session);
+    EXPECT_EQ(tick.slot, watched[2]);
+    EXPECT_TRUE(order->TimerEnabled());
+    demo->ReleaseAt(watched[0]->sn, demo->Now());
+    tick = order->Tick(*session);
+    EXPECT_EQ(tick.slot, watched[0]);
+    EXPECT_FALSE(order->TimerEnabled()) << "nothing left to watch";
+    EXPECT_EQ(demo->Bookings().size(), 3u);
 }
 
 TEST(AutoBookingStatus, TheLineNamesWhoWhatHowOftenAndHowLong) {

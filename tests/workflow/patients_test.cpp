@@ -77,7 +77,7 @@ class PatientCache : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(dir.isValid());
-        connection.SetOnOpened(catalogue::ApplySchemaIfEmpty);
+        connection.SetOnOpened(catalogue::PrepareCatalogue);
         connection.SetConnectionString("Provider=SQLite;Data Source=cat.db", dir.path().toStdString());
         connection.Open();
     }
