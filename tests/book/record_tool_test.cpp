@@ -11,6 +11,7 @@
 
 #include "book_fixture.h"
 #include "catalogue/schema.h"
+#include "support/later_slots.h"
 #include "workflow/watch_list.h"
 
 namespace quilora::test {
@@ -38,20 +39,7 @@ class RecordTool : public BookToolTest {
 protected:
     // A slot not released yet of each of n different doctors.
     std::vector<portal::SlotOfDoctor> LaterSlotsOfDoctors(std::size_t n) const {
-        std::vector<portal::SlotOfDoctor> found;
-        for (const portal::Doctor& d : portal->GetCatalogue().Doctors()) {
-            if (d.name.empty())
-                continue;
-            for (const portal::Slot& s : portal->SlotsOf(d.id))
-                if (s.state == state::kNotReleased) {
-                    found.push_back({d, s});
-                    break;
-                }
-            if (found.size() == n)
-                break;
-        }
-        EXPECT_EQ(found.size(), n);
-        return found;
+        return test::LaterSlotsOfDoctors(*portal, n);
     }
     std::vector<std::string> NumberListRequests() const {
         std::vector<std::string> r;

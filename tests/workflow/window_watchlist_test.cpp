@@ -29,6 +29,7 @@
 #include "catalogue/schema.h"
 #include "portal/demo_portal.h"
 #include "support/crawled_catalogue.h"
+#include "support/later_slots.h"
 #include "workflow/watch_list.h"
 
 namespace quilora {
@@ -121,20 +122,7 @@ protected:
     }
     // A not-released slot of each of n doctors with names.
     std::vector<portal::SlotOfDoctor> LaterSlots(std::size_t n) const {
-        std::vector<portal::SlotOfDoctor> found;
-        for (const portal::Doctor& d : portal->GetCatalogue().Doctors()) {
-            if (d.name.empty())
-                continue;
-            for (const portal::Slot& s : portal->SlotsOf(d.id))
-                if (s.state == state::kNotReleased) {
-                    found.push_back({d, s});
-                    break;
-                }
-            if (found.size() == n)
-                break;
-        }
-        EXPECT_EQ(found.size(), n);
-        return found;
+        return test::LaterSlotsOfDoctors(*portal, n);
     }
     // Both slots in the list, neither released on its own.
     void AddTwoDoctors(const std::vector<portal::SlotOfDoctor>& later) {
