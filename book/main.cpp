@@ -5,11 +5,11 @@
 #include <cstdio>
 #include <filesystem>
 
-#include <unistd.h>
 
 #include "book/book_commands.h"
 #include "book/book_options.h"
 #include "book/book_output.h"
+#include "common/platform.h"
 
 int main(int argc, char** argv) {
     // Qt SQL loads its drivers as plugins, which needs the application object.
@@ -30,7 +30,7 @@ int main(int argc, char** argv) {
     }
 
     const OutputMode mode = options.json                  ? OutputMode::Json
-                            : isatty(fileno(stdout)) != 0 ? OutputMode::Terminal
+                            : quilora::platform::IsTerminal(stdout) ? OutputMode::Terminal
                                                           : OutputMode::Lines;
     BookOutput output(mode, options.verbose, stdout, stderr);
     return RunCommand(options, output);

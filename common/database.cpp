@@ -4,12 +4,14 @@
 #include <QSqlQuery>
 #include <QSqlRecord>
 #include <QStringList>
+#include <algorithm>
 #include <atomic>
 #include <climits>
 #include <utility>
 
 #include "errors.h"
 #include "gbk.h"
+#include "platform.h"
 
 namespace quilora::db {
 
@@ -134,18 +136,30 @@ QSqlQuery Run(Connection& c, std::string_view sql, const std::vector<SqlValue>& 
 
 } // namespace
 
+std::string SqlServerDriver(const std::vector<std::string>& installed) {
+    for (const char* preferred : {kSqlServerDriver18, kSqlServerDriver17})
+        if (std::find(installed.begin(), installed.end(), preferred) != installed.end())
+            return preferred;
+    // The one every Windows has.
+    return "SQL Server";
+}
+
 ConnectionSpec TranslateConnectionString(std::string_view ado, const std::filesystem::path& baseDir) {
     const auto fields = ParseFields(ado);
     const std::string provider = Lower(FieldValue(fields, "provider"));
     ConnectionSpec target;
     if (provider == "sqlite") {
-        std::filesystem::path file = FieldValue(fields, "data source");
+        std::filesystem::path file = platform::PathFromUtf8(FieldValue(fields, "data source"));
         if (file.empty())
             throw DatabaseError("连接字符串缺少 Data Source");
         if (file.is_relative())
             file = baseDir / file;
         target.driver = QStringLiteral("QSQLITE");
+#ifdef _WIN32
+        target.databaseName = QString::fromStdWString(file.wstring()); // not through the ANSI code page
+#else
         target.databaseName = QString::fromStdString(file.string());
+#endif
         return target;
     }
     if (StartsWith(provider, "sqloledb") || StartsWith(provider, "sqlncli") ||
@@ -157,7 +171,12 @@ ConnectionSpec TranslateConnectionString(std::string_view ado, const std::filesy
             port = Trim(source.substr(comma + 1));
         }
 #ifdef _WIN32
-        std::string odbc = "Driver={SQL Server};Server=" + source + ";";
+        const std::string driver = SqlServerDriver(platform::OdbcDriverNames());
+        std::string odbc = "Driver={" + driver + "};Server=" + source + ";";
+        // Driver 18 encrypts by default and refuses a server without a trusted
+        // certificate; the OLE DB providers this string was written for did not.
+        if (driver == kSqlServerDriver18)
+            odbc += "Encrypt=no;";
 #else
         // FreeTDS understands host\instance and a separate port.
         std::string odbc = "Driver={FreeTDS};Server=" + server + ";";

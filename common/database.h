@@ -21,6 +21,12 @@ struct ConnectionSpec {
     bool isSqlite() const { return driver == QLatin1String("QSQLITE"); }
 };
 
+// The SQL Server driver a connection on Windows uses: the newest of Microsoft's
+// ODBC drivers installed, else the "SQL Server" driver every Windows has.
+inline constexpr const char* kSqlServerDriver18 = "ODBC Driver 18 for SQL Server";
+inline constexpr const char* kSqlServerDriver17 = "ODBC Driver 17 for SQL Server";
+std::string SqlServerDriver(const std::vector<std::string>& installed);
+
 // Pure translation of an ADO-style connection string; throws DatabaseError
 // for a string it cannot use.
 ConnectionSpec TranslateConnectionString(std::string_view ado, const std::filesystem::path& baseDir);

@@ -1,10 +1,6 @@
 #include "gbk.h"
 
-#include <cerrno>
-#include <cstring>
-#include <iconv.h>
-
-#include "errors.h"
+#include "charset_converter.h"
 
 namespace quilora {
 
@@ -31,59 +27,6 @@ std::size_t CharLength(std::string_view s, std::size_t i) {
 std::size_t GbkWidth(std::string_view s, std::size_t i) {
     return static_cast<unsigned char>(s[i]) < 0x80 ? 1 : 2;
 }
-
-constexpr std::string_view kReplacement = "\xEF\xBF\xBD"; // U+FFFD
-
-class Iconv {
-public:
-    Iconv(const std::string& to, const std::string& from) : cd_(iconv_open(to.c_str(), from.c_str())) {
-        if (cd_ == reinterpret_cast<iconv_t>(-1))
-            throw QuiloraError("不支持的字符集：" + from + " -> " + to);
-    }
-    ~Iconv() { iconv_close(cd_); }
-    Iconv(const Iconv&) = delete;
-    Iconv& operator=(const Iconv&) = delete;
-
-    // Strict: a byte sequence that does not convert throws. Lenient: it becomes
-    // U+FFFD and the conversion goes on after its first byte.
-    std::string Convert(std::string_view bytes, bool lenient = false) {
-        std::string out(bytes.size() * 2 + 16, '\0');
-        // iconv's input pointer is not const on every platform.
-        char* in = const_cast<char*>(bytes.data());
-        std::size_t inLeft = bytes.size();
-        std::size_t used = 0;
-        while (true) {
-            char* dst = out.data() + used;
-            std::size_t outLeft = out.size() - used;
-            const std::size_t rc = iconv(cd_, inLeft ? &in : nullptr, &inLeft, &dst, &outLeft);
-            used = out.size() - outLeft;
-            if (rc != static_cast<std::size_t>(-1)) {
-                if (inLeft == 0)
-                    break;
-                continue;
-            }
-            if (errno == E2BIG || (lenient && out.size() - used < kReplacement.size())) {
-                out.resize(out.size() * 2);
-                continue;
-            }
-            if (!lenient)
-                throw QuiloraError(errno == EINVAL ? "文本在字符中间被截断，无法转换。"
-                                                   : "文本含有无法转换的字符。");
-            out.replace(used, kReplacement.size(), kReplacement);
-            used += kReplacement.size();
-            ++in;
-            --inLeft;
-            iconv(cd_, nullptr, nullptr, nullptr, nullptr); // back to the initial shift state
-            if (inLeft == 0)
-                break;
-        }
-        out.resize(used);
-        return out;
-    }
-
-private:
-    iconv_t cd_;
-};
 
 std::string Lower(std::string_view s) {
     std::string r(s);
@@ -124,26 +67,19 @@ std::string TruncateGbk(std::string_view utf8, std::size_t maxBytes) {
 }
 
 bool IsKnownCharset(std::string_view charset) {
-    try {
-        Iconv probe("UTF-8", DecoderName(charset));
-        return true;
-    } catch (const QuiloraError&) {
-        return false;
-    }
+    return charset::CanDecode(DecoderName(charset));
 }
 
 std::string Utf8ToCharset(std::string_view utf8, std::string_view charset) {
     if (utf8.empty())
         return {};
-    Iconv cv(std::string(charset), "UTF-8");
-    return cv.Convert(utf8);
+    return charset::Encode(utf8, std::string(charset));
 }
 
 std::string CharsetToUtf8(std::string_view bytes, std::string_view charset) {
     if (bytes.empty())
         return {};
-    Iconv cv("UTF-8", DecoderName(charset));
-    return cv.Convert(bytes, true);
+    return charset::Decode(bytes, DecoderName(charset));
 }
 
 } // namespace quilora

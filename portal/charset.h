@@ -5,19 +5,21 @@
 
 namespace quilora::portal {
 
-// One iconv descriptor, closed with the object.
-class Iconv {
+// One conversion between two charsets: an iconv descriptor on Linux
+// (charset_iconv.cpp), a pair of Windows code pages elsewhere (charset_win.cpp).
+class CharsetConverter {
 public:
-    Iconv(std::string_view to, std::string_view from); // throws std::runtime_error
-    ~Iconv();
-    Iconv(const Iconv&) = delete;
-    Iconv& operator=(const Iconv&) = delete;
+    CharsetConverter(std::string_view to, std::string_view from); // throws std::runtime_error
+    ~CharsetConverter();
+    CharsetConverter(const CharsetConverter&) = delete;
+    CharsetConverter& operator=(const CharsetConverter&) = delete;
 
     // Throws std::runtime_error on bytes that do not convert.
     std::string Convert(std::string_view in);
 
 private:
-    void* cd_;
+    void* cd_ = nullptr;         // iconv
+    unsigned to_ = 0, from_ = 0; // code pages
 };
 
 // True for the charset names meaning UTF-8 (any case, with or without the dash).

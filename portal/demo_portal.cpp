@@ -284,7 +284,7 @@ DemoPortal::Impl::Impl(PortalOptions o)
                                  options.seed, options.scale, options.firstDay.value_or(Today())})),
       faults(options.seed, options.faults), log(options.logFile) {
     if (!IsUtf8(options.charset))
-        Iconv(options.charset, "UTF-8"); // refuses an unknown charset now rather than at the first answer
+        CharsetConverter(options.charset, "UTF-8"); // refuses an unknown charset now rather than at the first answer
     accounts.push_back(portal::DemoAccount());
     if (!options.accountsFile.empty())
         for (Account& a : LoadAccounts(options.accountsFile))

@@ -2,13 +2,11 @@
 
 #include <QSysInfo>
 #include <QUuid>
-#include <cerrno>
 #include <ctime>
 
-#include <signal.h>
-#include <unistd.h>
 
 #include "common/gbk.h"
+#include "common/platform.h"
 
 namespace quilora {
 
@@ -30,7 +28,7 @@ db::SqlValue Optional(const std::optional<long long>& v) {
 // Who made the row: "host/pid/uuid", so that a sweep at start-up can tell a
 // row of a process that died from one of a process still at work.
 std::string NewAttemptKey() {
-    return QSysInfo::machineHostName().left(100).toStdString() + "/" + std::to_string(::getpid()) + "/" +
+    return QSysInfo::machineHostName().left(100).toStdString() + "/" + std::to_string(platform::CurrentProcessId()) + "/" +
            QUuid::createUuid().toString(QUuid::Id128).toStdString();
 }
 
@@ -51,9 +49,9 @@ bool OwnerGone(const std::string& key) {
     } catch (const std::exception&) {
         return true;
     }
-    if (pid <= 0 || pid == ::getpid())
+    if (pid <= 0 || pid == platform::CurrentProcessId())
         return true;
-    return ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH;
+    return platform::ProcessHasEnded(pid);
 }
 
 } // namespace

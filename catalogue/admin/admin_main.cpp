@@ -7,19 +7,12 @@
 #include <filesystem>
 #include <vector>
 
-#ifdef _WIN32
-#include <io.h>
-#define isatty _isatty
-#define fileno _fileno
-#else
-#include <unistd.h>
-#endif
-
 #include "catalogue/admin/admin_settings.h"
 #include "catalogue/admin/terminal_progress.h"
 #include "catalogue/crawler.h"
 #include "catalogue/schema.h"
 #include "common/database.h"
+#include "common/platform.h"
 #include "net/fetcher.h"
 
 namespace {
@@ -99,7 +92,7 @@ int main(int argc, char** argv) {
     CLI11_PARSE(app, argc, argv);
 
     try {
-        return RunCrawl(configPath, what, !quiet && isatty(fileno(stderr)));
+        return RunCrawl(configPath, what, !quiet && quilora::platform::IsTerminal(stderr));
     } catch (const std::exception& e) {
         std::fprintf(stderr, "quilora-admin: %s\n", e.what());
         return 1;

@@ -40,6 +40,27 @@ struct RecordingList : ComboSink {
     void Select(int index) override { selected = index; }
 };
 
+#ifdef _WIN32
+// SQL Server through Windows' own driver manager; no Microsoft driver is installed here.
+TEST(ConnectionString, TranslatesEachForm) {
+    const std::filesystem::path base = L"C:\\Quilora 预约";
+    struct Case {
+        std::string ado;
+        QString driver;
+        QString name;
+    } cases[] = {
+        {"Provider=SQLite;Data Source=catalogue.db", "QSQLITE", "C:\\Quilora 预约\\catalogue.db"},
+        {"provider=sqlite; data source = D:\\数据\\cat.db", "QSQLITE", "D:\\数据\\cat.db"},
+        {"Provider=SQLOLEDB.1;Password=x;Persist Security Info=True;User ID=sa;Initial Catalog=QUILORA;"
+         "Data Source=dbhost\\SQLEXPRESS",
+         "QODBC", "Driver={SQL Server};Server=dbhost\\SQLEXPRESS;Database=QUILORA;UID=sa;PWD={x};"},
+        {"Provider=SQLNCLI11;Data Source=dbhost,1433;Initial Catalog=Q;User ID=u;Password=p;w", "QODBC",
+         "Driver={SQL Server};Server=dbhost,1433;Database=Q;UID=u;PWD={p};"},
+        {"Provider=MSOLEDBSQL;Data Source=h;User ID=sa;Password=a}b;c", "QODBC",
+         "Driver={SQL Server};Server=h;UID=sa;PWD={a}}b};"},
+        {"DSN=quilora", "QODBC", "DSN=quilora"},
+    };
+#else
 TEST(ConnectionString, TranslatesEachForm) {
     const std::filesystem::path base = "/opt/quilora";
     struct Case {
@@ -65,6 +86,7 @@ TEST(ConnectionString, TranslatesEachForm) {
          "Driver={PostgreSQL Unicode};Server=127.0.0.1;Port=5432;Database=q"},
         {"DSN=quilora", "QODBC", "DSN=quilora"},
     };
+#endif
     for (const auto& c : cases) {
         SCOPED_TRACE(c.ado);
         const ConnectionSpec target = TranslateConnectionString(c.ado, base);
@@ -73,6 +95,24 @@ TEST(ConnectionString, TranslatesEachForm) {
     }
     EXPECT_THROW(TranslateConnectionString("Provider=Jet;Data Source=x.mdb", base), DatabaseError);
     EXPECT_THROW(TranslateConnectionString("Provider=SQLite", base), DatabaseError);
+}
+
+TEST(ConnectionString, SqlServerTakesTheNewestMicrosoftDriverInstalled) {
+    using Drivers = std::vector<std::string>;
+    const struct {
+        Drivers installed;
+        std::string chosen;
+    } cases[] = {
+        {{}, "SQL Server"},
+        {{"PostgreSQL Unicode", "SQL Server"}, "SQL Server"},
+        {{"SQL Server", "ODBC Driver 17 for SQL Server"}, "ODBC Driver 17 for SQL Server"},
+        {{"ODBC Driver 18 for SQL Server", "SQL Server", "ODBC Driver 17 for SQL Server"},
+         "ODBC Driver 18 for SQL Server"},
+        // A name that only starts like one is another driver.
+        {{"ODBC Driver 18 for SQL Server (test)"}, "SQL Server"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(SqlServerDriver(c.installed), c.chosen) << ::testing::PrintToString(c.installed);
 }
 
 TEST(SchemaScript, SplitsStatementsAndDropsComments) {

@@ -52,7 +52,7 @@ TEST(Charset, ConversionsRoundTripAndRefuseUnknownCharsets) {
     EXPECT_EQ(DecodeQueryValue(EncodeAnswer(text, "gbk"), "gbk"), text);
     EXPECT_EQ(EncodeAnswer(text, "gbk").size(), 4u * 2 + 5);
     EXPECT_EQ(EncodeAnswer(text, "UTF-8"), text);
-    EXPECT_THROW(Iconv("no-such-charset", "UTF-8"), std::runtime_error);
+    EXPECT_THROW(CharsetConverter("no-such-charset", "UTF-8"), std::runtime_error);
     PortalOptions o = TestOptions();
     o.charset = "no-such-charset";
     EXPECT_THROW(DemoPortal{o}, std::runtime_error);
