@@ -14,6 +14,7 @@
 int main(int argc, char** argv) {
     // Qt SQL loads its drivers as plugins, which needs the application object.
     QCoreApplication qt(argc, argv);
+    quilora::platform::UseUtf8Console();
     using namespace quilora::book;
 
     BookOptions options;

@@ -1,7 +1,7 @@
 #pragma once
 // Ctrl+C (SIGINT) and SIGTERM in every command, and on Windows Ctrl+Break
-// and a closing console too: the handler only raises a flag. Waits and polls end on it at once (the HTTP client's cancel flag); a
-// registration under way is never cut off: its answer is awaited and told.
+// and a closing console too: the handler only raises a flag. Waits and polls end on it at once (the HTTP
+// client's cancel flag); a registration under way is never cut off: its answer is awaited and told.
 #include <atomic>
 
 namespace quilora::book {

@@ -28,14 +28,14 @@ std::string Lower(std::string_view s) {
 
 std::optional<UINT> CodePage(const std::string& charset) {
     static const std::pair<const char*, UINT> kNames[] = {
-        {"utf-8", CP_UTF8},        {"utf8", CP_UTF8},          {"gb18030", kGb18030},   {"gbk", 936},
-        {"gb2312", 936},           {"cp936", 936},             {"x-gbk", 936},          {"windows-936", 936},
-        {"big5", 950},             {"cp950", 950},             {"shift_jis", 932},      {"sjis", 932},
-        {"cp932", 932},            {"euc-kr", 51949},          {"euc-jp", 20932},       {"us-ascii", 20127},
-        {"ascii", 20127},          {"iso-8859-1", 28591},      {"latin1", 28591},       {"iso-8859-2", 28592},
-        {"iso-8859-5", 28595},     {"iso-8859-15", 28605},     {"koi8-r", 20866},       {"windows-1250", 1250},
-        {"windows-1251", 1251},    {"windows-1252", 1252},     {"windows-1253", 1253},  {"windows-1254", 1254},
-        {"windows-1255", 1255},    {"windows-1256", 1256},     {"windows-1257", 1257},  {"windows-1258", 1258},
+        {"utf-8", CP_UTF8},     {"utf8", CP_UTF8},      {"gb18030", kGb18030},  {"gbk", 936},
+        {"gb2312", 936},        {"cp936", 936},         {"x-gbk", 936},         {"windows-936", 936},
+        {"big5", 950},          {"cp950", 950},         {"shift_jis", 932},     {"sjis", 932},
+        {"cp932", 932},         {"euc-kr", 51949},      {"euc-jp", 20932},      {"us-ascii", 20127},
+        {"ascii", 20127},       {"iso-8859-1", 28591},  {"latin1", 28591},      {"iso-8859-2", 28592},
+        {"iso-8859-5", 28595},  {"iso-8859-15", 28605}, {"koi8-r", 20866},      {"windows-1250", 1250},
+        {"windows-1251", 1251}, {"windows-1252", 1252}, {"windows-1253", 1253}, {"windows-1254", 1254},
+        {"windows-1255", 1255}, {"windows-1256", 1256}, {"windows-1257", 1257}, {"windows-1258", 1258},
     };
     const std::string name = Lower(charset);
     for (const auto& [known, page] : kNames) {
@@ -63,8 +63,8 @@ bool ToWide(UINT page, std::string_view bytes, std::wstring& out) {
     out.clear();
     if (bytes.empty())
         return true;
-    const int n =
-        ::MultiByteToWideChar(page, MB_ERR_INVALID_CHARS, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
+    const int n = ::MultiByteToWideChar(page, MB_ERR_INVALID_CHARS, bytes.data(),
+                                        static_cast<int>(bytes.size()), nullptr, 0);
     if (n <= 0)
         return false;
     out.resize(static_cast<std::size_t>(n));

@@ -23,6 +23,9 @@ long CurrentProcessId();
 bool ProcessHasEnded(long pid);
 
 bool IsTerminal(std::FILE* stream);
+// The console shows what the program prints as UTF-8 (Windows' console uses
+// the OEM code page otherwise).
+void UseUtf8Console();
 
 // The ODBC drivers the machine's driver manager knows (Windows only; empty
 // elsewhere, where the driver is named in the connection string).

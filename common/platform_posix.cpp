@@ -14,7 +14,6 @@ namespace quilora::platform {
 
 namespace {
 
-
 // Owns a file descriptor.
 class Fd {
 public:
@@ -134,6 +133,8 @@ bool ProcessHasEnded(long pid) {
 bool IsTerminal(std::FILE* stream) {
     return ::isatty(::fileno(stream)) != 0;
 }
+
+void UseUtf8Console() {}
 
 std::vector<std::string> OdbcDriverNames() {
     return {};

@@ -109,8 +109,8 @@ bool ReplaceFilePrivately(const std::filesystem::path& target, std::string_view 
     static std::atomic<unsigned> serial{0};
     for (int attempt = 0; attempt < 100; ++attempt) {
         const std::filesystem::path temp =
-            folder / (L"." + target.filename().wstring() + L"." + std::to_wstring(::GetCurrentProcessId()) + L"-" +
-                      std::to_wstring(serial++));
+            folder / (L"." + target.filename().wstring() + L"." + std::to_wstring(::GetCurrentProcessId()) +
+                      L"-" + std::to_wstring(serial++));
         // CREATE_NEW: never a file that was there before. No sharing while it is written.
         Handle file(::CreateFileW(temp.c_str(), GENERIC_WRITE, 0, &security, CREATE_NEW,
                                   FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, nullptr));
@@ -122,7 +122,8 @@ bool ReplaceFilePrivately(const std::filesystem::path& target, std::string_view 
         }
         const bool written = WriteAll(file.get(), text) && ::FlushFileBuffers(file.get());
         file.reset();
-        if (written && ::MoveFileExW(temp.c_str(), name.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        if (written &&
+            ::MoveFileExW(temp.c_str(), name.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
             return true;
         ::DeleteFileW(temp.c_str());
         return false;
@@ -145,6 +146,11 @@ bool ProcessHasEnded(long pid) {
 
 bool IsTerminal(std::FILE* stream) {
     return ::_isatty(::_fileno(stream)) != 0;
+}
+
+void UseUtf8Console() {
+    ::SetConsoleOutputCP(CP_UTF8);
+    ::SetConsoleCP(CP_UTF8);
 }
 
 std::vector<std::string> OdbcDriverNames() {

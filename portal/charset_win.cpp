@@ -19,8 +19,8 @@ UINT CodePage(std::string_view charset) {
         if (ch >= 'A' && ch <= 'Z')
             ch = char(ch - 'A' + 'a');
     static const std::pair<const char*, UINT> kNames[] = {
-        {"utf-8", CP_UTF8}, {"utf8", CP_UTF8},     {"gbk", 936},        {"gb2312", 936},
-        {"cp936", 936},     {"gb18030", 54936},    {"big5", 950},       {"iso-8859-1", 28591},
+        {"utf-8", CP_UTF8}, {"utf8", CP_UTF8},      {"gbk", 936},        {"gb2312", 936},
+        {"cp936", 936},     {"gb18030", 54936},     {"big5", 950},       {"iso-8859-1", 28591},
         {"latin1", 28591},  {"windows-1252", 1252}, {"us-ascii", 20127}, {"shift_jis", 932},
     };
     for (const auto& [known, page] : kNames)
@@ -57,7 +57,8 @@ std::string FromWide(UINT page, const std::wstring& in) {
 CharsetConverter::CharsetConverter(std::string_view to, std::string_view from)
     : to_(CodePage(to)), from_(CodePage(from)) {
     if (to_ == 0 || from_ == 0)
-        throw std::runtime_error("unknown charset conversion " + std::string(from) + " -> " + std::string(to));
+        throw std::runtime_error("unknown charset conversion " + std::string(from) + " -> " +
+                                 std::string(to));
 }
 
 CharsetConverter::~CharsetConverter() = default;

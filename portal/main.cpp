@@ -6,6 +6,10 @@
 #include <iostream>
 #include <thread>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 #include "portal/demo_portal.h"
 #include "portal/portal_cli.h"
 
@@ -18,6 +22,9 @@ extern "C" void OnSignal(int) {
 
 int main(int argc, char** argv) {
     using namespace quilora::portal;
+#ifdef _WIN32
+    ::SetConsoleOutputCP(CP_UTF8); // the console shows the UTF-8 it is given
+#endif
     CliResult cli = ParseCommandLine(argc, argv, std::cout, std::cerr);
     if (cli.exitCode)
         return *cli.exitCode;

@@ -70,6 +70,7 @@ int RunCrawl(const std::string& configPath, const std::string& what, bool showBa
 int main(int argc, char** argv) {
     // Qt SQL loads its drivers as plugins, which needs the application object.
     QCoreApplication qt(argc, argv);
+    quilora::platform::UseUtf8Console();
 
     CLI::App app{"Maintains the Quilora catalogue: rebuilds its tables from the portal.", "quilora-admin"};
     app.require_subcommand(1);

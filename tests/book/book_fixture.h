@@ -10,6 +10,7 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
+#include <csignal>
 #include <fstream>
 #include <functional>
 #include <memory>
@@ -21,7 +22,28 @@
 #include "portal/demo_portal.h"
 #include "support/crawled_catalogue.h"
 
+#ifndef _WIN32
+#include <signal.h>
+#endif
+
 namespace quilora::test {
+
+// Ctrl+C (SIGINT) or SIGTERM to the tool. Windows cannot send Ctrl+C to one
+// child process: the tests that need it skip there (QUILORA_NEEDS_SIGNALS).
+inline void SendSignal(QProcess& p, int sig) {
+#ifdef _WIN32
+    (void)sig;
+    p.kill();
+#else
+    ::kill(static_cast<pid_t>(p.processId()), sig);
+#endif
+}
+
+#ifdef _WIN32
+#define QUILORA_NEEDS_SIGNALS() GTEST_SKIP() << "Windows cannot send Ctrl+C to one child process"
+#else
+#define QUILORA_NEEDS_SIGNALS() static_cast<void>(0)
+#endif
 
 inline portal::PortalOptions BookPortalOptions() {
     portal::PortalOptions o;

@@ -1,5 +1,4 @@
 // quilora-book's commands, outputs and exit codes against the demo portal.
-#include <signal.h>
 
 #include <QElapsedTimer>
 #include <QThread>
@@ -425,6 +424,7 @@ TEST_F(BookTool, AReleaseTimeThatIsNoTimeIsBadUsage) {
 }
 
 TEST_F(BookTool, InterruptStopsAtTheNextTickWithExit130) {
+    QUILORA_NEEDS_SIGNALS();
     const auto later = SlotIn(state::kNotReleased);
     portal->ReleaseAfterPolls(later.slot.sn, 1000000);
     for (const int sig : {SIGINT, SIGTERM}) {
@@ -433,7 +433,7 @@ TEST_F(BookTool, InterruptStopsAtTheNextTickWithExit130) {
         QProcess p;
         Start(p, {"--json", "watch", "--doctor", Arg(later.doctor.id), "--slot", Arg(later.slot.sn)});
         ASSERT_TRUE(WaitUntil([&] { return portal->PollsOf(later.slot.sn) > before; }));
-        ::kill(static_cast<pid_t>(p.processId()), sig);
+        SendSignal(p, sig);
         const ToolRun r = Finish(p);
         EXPECT_EQ(r.exitCode, 130) << r.out << r.err;
         ASSERT_FALSE(r.Events().empty());

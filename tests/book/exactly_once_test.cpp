@@ -2,7 +2,6 @@
 // overloaded one does: each registration is sent once (again only when it was
 // turned away unread), its outcome is told as it is, server trouble is never
 // read as the portal's word, and no Date header can raise the polling rate.
-#include <signal.h>
 
 #include <QElapsedTimer>
 #include <QThread>
@@ -145,6 +144,7 @@ TEST_F(ExactlyOnce, ServerErrorsAreNeverThePortalsWord) {
 // Whatever the portal's Date says, a watched slot is polled at most every
 // 800 ms; a Date a day or more away is ignored and said once.
 TEST_F(ExactlyOnce, NoDateHeaderRaisesThePollingRate) {
+    QUILORA_NEEDS_SIGNALS();
     using portal::DateMode;
     struct Run_ {
         DateMode mode;
@@ -187,7 +187,7 @@ TEST_F(ExactlyOnce, NoDateHeaderRaisesThePollingRate) {
     QThread::msleep(9000);
     for (Run_& run : runs) {
         SCOPED_TRACE(run.name);
-        ::kill(static_cast<pid_t>(run.process->processId()), SIGINT);
+        SendSignal(*run.process, SIGINT);
         const ToolRun r = Finish(*run.process);
         EXPECT_EQ(r.exitCode, 130) << r.out << r.err;
         std::vector<long long> times;
@@ -215,12 +215,13 @@ TEST_F(ExactlyOnce, NoDateHeaderRaisesThePollingRate) {
 // Ctrl+C while the registration is under way waits for its answer and tells
 // it; before the registration it stops at once.
 TEST_F(ExactlyOnce, InterruptWaitsOutARegistrationButNothingElse) {
+    QUILORA_NEEDS_SIGNALS();
     StartWithFault(Kind::Slow, true, 0, 1500);
     const auto open = SlotIn(state::kOpen);
     QProcess p;
     Start(p, {"--json", "book", "--doctor", Arg(open.doctor.id), "--slot", Arg(open.slot.sn)});
     ASSERT_TRUE(WaitUntil([&] { return !Requests("/Action/Register.ashx").empty(); }));
-    ::kill(static_cast<pid_t>(p.processId()), SIGINT);
+    SendSignal(p, SIGINT);
     const ToolRun booked = Finish(p);
     EXPECT_EQ(booked.exitCode, 0) << booked.out << booked.err;
     EXPECT_EQ(booked.EventsNamed("booked").size(), 1u) << booked.out;
@@ -235,7 +236,7 @@ TEST_F(ExactlyOnce, InterruptWaitsOutARegistrationButNothingElse) {
     ASSERT_TRUE(WaitUntil([&] { return !portal->RequestLog().empty(); }));
     QElapsedTimer timer;
     timer.start();
-    ::kill(static_cast<pid_t>(waiting.processId()), SIGINT);
+    SendSignal(waiting, SIGINT);
     const ToolRun stopped = Finish(waiting);
     EXPECT_LT(timer.elapsed(), 3000);
     EXPECT_EQ(stopped.exitCode, 130) << stopped.out << stopped.err;

@@ -1,7 +1,6 @@
 // quilora-book over the booking record and the saved watch list: history,
 // slots of several doctors in one watch, the saved list watched headless, and
 // an attempt cut short by a killed process.
-#include <signal.h>
 
 #include <QElapsedTimer>
 #include <QThread>
@@ -163,7 +162,7 @@ TEST_F(RecordTool, AnAttemptCutShortByAKillShowsAsUnconfirmedNextStart) {
     ASSERT_EQ(rows.size(), 1u);
     EXPECT_EQ(rows[0]["outcome"], "进行中") << "the attempt of a running process is left alone";
 
-    ::kill(static_cast<pid_t>(p.processId()), SIGKILL);
+    p.kill(); // SIGKILL; TerminateProcess on Windows
     ASSERT_TRUE(p.waitForFinished(10000));
     rows = History();
     ASSERT_EQ(rows.size(), 1u);

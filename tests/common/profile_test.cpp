@@ -1,27 +1,33 @@
 // Config.ini read and written one key at a time, with the profile value rules.
 #include <gtest/gtest.h>
 
-#include <csignal>
-#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iterator>
-#include <linux/fs.h>
 #include <map>
 #include <optional>
 #include <sstream>
+#include <vector>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <csignal>
+#include <fcntl.h>
+#include <linux/fs.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <vector>
+#endif
 
 #include <QTemporaryDir>
 
 #include "common/errors.h"
-#include "common/settings.h"
 #include "common/profile.h"
+#include "common/settings.h"
+#include "support/owner_only.h"
 
 using quilora::ProfileFile;
 namespace fs = std::filesystem;
@@ -43,6 +49,15 @@ std::string ReadAll(const fs::path& path) {
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
+// A path in UTF-8, as the program names files.
+std::string Name(const fs::path& path) {
+#ifdef _WIN32
+    return QString::fromStdWString(path.wstring()).toStdString();
+#else
+    return path.string();
+#endif
+}
+
 // Everything below the folder: a file's content, a link's target, or its kind.
 std::map<std::string, std::string> Snapshot(const fs::path& dir) {
     std::map<std::string, std::string> entries;
@@ -52,11 +67,12 @@ std::map<std::string, std::string> Snapshot(const fs::path& dir) {
                            : type == fs::file_type::symlink   ? "-> " + fs::read_symlink(e.path()).string()
                            : type == fs::file_type::directory ? "<folder>"
                                                               : "<other>";
-        entries[e.path().lexically_relative(dir).string()] = what;
+        entries[Name(e.path().lexically_relative(dir))] = what;
     }
     return entries;
 }
 
+#ifndef _WIN32
 // The regular files below the folder that anyone but their owner may open.
 std::vector<std::string> OpenToOthers(const fs::path& dir) {
     std::vector<std::string> names;
@@ -72,6 +88,7 @@ unsigned ModeOf(const fs::path& path) {
     struct stat st {};
     return ::stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : ~0u;
 }
+#endif
 
 // The text of the error the write throws; empty when it goes through.
 std::string WriteError(const ProfileFile& ini, std::string_view section, std::string_view key,
@@ -84,6 +101,7 @@ std::string WriteError(const ProfileFile& ini, std::string_view section, std::st
     return "";
 }
 
+#ifndef _WIN32
 // Makes a file or folder read-only until the end of the scope. The mode does not stop
 // root, so as root it is made immutable as well (chattr +i).
 class ReadOnly {
@@ -157,6 +175,7 @@ public:
 private:
     mode_t old_;
 };
+#endif
 
 TEST(ProfileInteger, ReadsDecimalAndBothHexadecimalForms) {
     struct Case {
@@ -298,6 +317,7 @@ TEST(ProfileWrite, ALineBreakIsRefusedAndNothingIsWritten) {
     }
 }
 
+#ifndef _WIN32
 TEST(ProfileWrite, NoFileHoldingThePasswordIsOpenToOthers) {
     const Umask umask(0);
     const struct {
@@ -421,5 +441,75 @@ TEST(ProfileWrite, ARefusedWriteKeepsTheOldFileAndLeavesNoTemporaryFile) {
         GTEST_SKIP() << "root without the immutable attribute: " << untested.size()
                      << " read-only layouts untested";
 }
+
+#else
+
+// Windows: the file is replaced whole and carries an ACL for its owner alone,
+// whatever the folder would have given it.
+TEST(ProfileWrite, TheWrittenFileIsForItsOwnerOnlyAndNothingElseChanges) {
+    const struct {
+        const char* what;
+        const char* config;
+        std::function<void(const fs::path&)> make;
+    } cases[] = {
+        {"no file", "Config.ini", [](const fs::path&) {}},
+        {"a file the folder's entries open to others", "Config.ini",
+         [](const fs::path& dir) { Put(dir / "Config.ini", "[Data]\nCardNo=123\n"); }},
+        {"a folder with a Chinese name", "预约设置/Config.ini",
+         [](const fs::path& dir) { fs::create_directory(dir / L"预约设置"); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        QTemporaryDir dir;
+        const fs::path folder = fs::path(dir.path().toStdWString()).make_preferred();
+        c.make(folder);
+        std::map<std::string, std::string> before = Snapshot(folder);
+        const std::string utf8 = dir.path().toStdString() + "/" + c.config;
+        const ProfileFile ini(utf8);
+
+        ini.WriteString("Data", "Passwd", "secret");
+
+        EXPECT_EQ(ini.ReadString("Data", "Passwd", ""), "secret");
+        const fs::path target =
+            fs::path(dir.path().toStdWString() + L"/" + QString::fromUtf8(c.config).toStdWString())
+                .make_preferred();
+        EXPECT_EQ(quilora::test::OwnerOnlyProblem(target), "");
+        std::map<std::string, std::string> after = Snapshot(folder);
+        const std::string key = Name(target.lexically_relative(folder));
+        EXPECT_EQ(after.erase(key), 1u) << key;
+        before.erase(key);
+        EXPECT_EQ(after, before) << "a temporary file was left behind";
+    }
+}
+
+TEST(ProfileWrite, ARefusedWriteKeepsTheOldFileAndLeavesNoTemporaryFile) {
+    const std::string old = "[Data]\nPasswd=old\n";
+    const struct {
+        const char* what;
+        const char* config;
+        std::function<void(const fs::path&)> make;
+    } cases[] = {
+        {"a read-only file", "Config.ini",
+         [&](const fs::path& dir) {
+             Put(dir / "Config.ini", old);
+             ::SetFileAttributesW((dir / "Config.ini").c_str(), FILE_ATTRIBUTE_READONLY);
+         }},
+        {"a folder", "Config.ini", [](const fs::path& dir) { fs::create_directory(dir / "Config.ini"); }},
+        {"a path below a regular file", "blocker/Config.ini",
+         [](const fs::path& dir) { Put(dir / "blocker", "x"); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        QTemporaryDir dir;
+        const fs::path folder = dir.path().toStdWString();
+        c.make(folder);
+        const std::map<std::string, std::string> before = Snapshot(folder);
+        const ProfileFile ini(dir.path().toStdString() + "/" + c.config);
+        EXPECT_EQ(WriteError(ini, "Data", "Passwd", "new"), "Unable to write to " + ini.Path());
+        EXPECT_EQ(Snapshot(folder), before);
+        ::SetFileAttributesW((folder / "Config.ini").c_str(), FILE_ATTRIBUTE_NORMAL); // so the folder can go
+    }
+}
+#endif
 
 } // namespace

@@ -9,10 +9,10 @@
 #include <regex>
 #include <set>
 
-#include <sys/wait.h>
-#include <unistd.h>
+#include <QProcess>
 
 #include "common/gbk.h"
+#include "common/platform.h"
 #include "record_backend.h"
 #include "workflow/booking_record.h"
 
@@ -159,11 +159,21 @@ TEST_P(BookingRecordOn, AnAttemptIsOneRowThatOnlyItsOutcomeChanges) {
 // At start-up a row still under way is 未能确认 when its process is gone, and
 // left alone while its process runs or when another machine wrote it.
 TEST_P(BookingRecordOn, TheStartUpSweepSettlesOnlyAttemptsOfProcessesThatAreGone) {
-    const pid_t child = fork();
-    if (child == 0)
-        _exit(0);
-    ASSERT_GT(child, 0);
-    ASSERT_EQ(waitpid(child, nullptr, 0), child);
+#ifdef _WIN32
+    const QString shell = QStringLiteral("cmd.exe");
+    const QStringList ends = {"/c", "exit"}, waits = {"/k"}; // /k reads its input until it closes
+#else
+    const QString shell = QStringLiteral("/bin/sh");
+    const QStringList ends = {"-c", "exit 0"}, waits = {"-c", "read line"};
+#endif
+    QProcess ended, running;
+    ended.start(shell, ends);
+    ASSERT_TRUE(ended.waitForStarted());
+    const long child = static_cast<long>(ended.processId());
+    ASSERT_TRUE(ended.waitForFinished());
+    running.start(shell, waits);
+    ASSERT_TRUE(running.waitForStarted());
+    const long alive = static_cast<long>(running.processId());
     const std::string host = QSysInfo::machineHostName().toStdString();
     struct Case {
         const char* name;
@@ -171,8 +181,9 @@ TEST_P(BookingRecordOn, TheStartUpSweepSettlesOnlyAttemptsOfProcessesThatAreGone
         const char* after;
     } cases[] = {
         {"a process that died", host + "/" + std::to_string(child) + "/a", "未能确认"},
-        {"this process, before it booked anything", host + "/" + std::to_string(getpid()) + "/b", "未能确认"},
-        {"a process still running", host + "/" + std::to_string(getppid()) + "/c", "进行中"},
+        {"this process, before it booked anything",
+         host + "/" + std::to_string(platform::CurrentProcessId()) + "/b", "未能确认"},
+        {"a process still running", host + "/" + std::to_string(alive) + "/c", "进行中"},
         {"another machine", "elsewhere.example/1/d", "进行中"},
         {"a key of no known form", "garbage", "未能确认"},
     };
@@ -195,6 +206,8 @@ TEST_P(BookingRecordOn, TheStartUpSweepSettlesOnlyAttemptsOfProcessesThatAreGone
     }
     EXPECT_EQ(rows.front().outcome, "已预约") << "a finished attempt is left as it ended";
     EXPECT_EQ(record.SettleInterrupted(), 0);
+    running.closeWriteChannel();
+    running.waitForFinished();
 }
 
 // A catalogue that lost (or never had) the two tables gets them back on opening.
