@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "errors.h"
+#include "normalise.h"
 
 namespace quilora::charset {
 
@@ -17,14 +18,6 @@ namespace {
 
 constexpr std::string_view kReplacement = "\xEF\xBF\xBD"; // U+FFFD
 constexpr UINT kGb18030 = 54936;
-
-std::string Lower(std::string_view s) {
-    std::string r(s);
-    for (char& c : r)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    return r;
-}
 
 std::optional<UINT> CodePage(const std::string& charset) {
     static const std::pair<const char*, UINT> kNames[] = {
@@ -37,7 +30,7 @@ std::optional<UINT> CodePage(const std::string& charset) {
         {"windows-1251", 1251}, {"windows-1252", 1252}, {"windows-1253", 1253}, {"windows-1254", 1254},
         {"windows-1255", 1255}, {"windows-1256", 1256}, {"windows-1257", 1257}, {"windows-1258", 1258},
     };
-    const std::string name = Lower(charset);
+    const std::string name = LowerAscii(charset);
     for (const auto& [known, page] : kNames) {
         if (name != known)
             continue;

@@ -11,6 +11,7 @@
 
 #include "errors.h"
 #include "gbk.h"
+#include "normalise.h"
 #include "platform.h"
 
 namespace quilora::db {
@@ -21,14 +22,6 @@ struct Field {
     std::string key; // lower case
     std::string value;
 };
-
-std::string Lower(std::string_view s) {
-    std::string out(s);
-    for (char& c : out)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    return out;
-}
 
 std::string Trim(std::string_view s) {
     const auto b = s.find_first_not_of(" \t");
@@ -47,7 +40,7 @@ std::vector<Field> ParseFields(std::string_view s) {
         if (eq == std::string_view::npos)
             break;
         Field f;
-        f.key = Lower(Trim(s.substr(i, eq - i)));
+        f.key = LowerAscii(Trim(s.substr(i, eq - i)));
         std::size_t j = eq + 1;
         while (j < s.size() && s[j] == ' ')
             ++j;
@@ -146,7 +139,7 @@ std::string SqlServerDriver(const std::vector<std::string>& installed) {
 
 ConnectionSpec TranslateConnectionString(std::string_view ado, const std::filesystem::path& baseDir) {
     const auto fields = ParseFields(ado);
-    const std::string provider = Lower(FieldValue(fields, "provider"));
+    const std::string provider = LowerAscii(FieldValue(fields, "provider"));
     ConnectionSpec target;
     if (provider == "sqlite") {
         std::filesystem::path file = platform::PathFromUtf8(FieldValue(fields, "data source"));

@@ -1,6 +1,7 @@
 #include "gbk.h"
 
 #include "charset_converter.h"
+#include "normalise.h"
 
 namespace quilora {
 
@@ -28,16 +29,8 @@ std::size_t GbkWidth(std::string_view s, std::size_t i) {
     return static_cast<unsigned char>(s[i]) < 0x80 ? 1 : 2;
 }
 
-std::string Lower(std::string_view s) {
-    std::string r(s);
-    for (char& c : r)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    return r;
-}
-
 std::string DecoderName(std::string_view charset) {
-    const std::string name = Lower(charset);
+    const std::string name = LowerAscii(charset);
     // GB18030 is a superset of GBK and GB2312 and decodes pages that stray past them.
     if (name.empty() || name == "gbk" || name == "gb2312" || name == "cp936" || name == "x-gbk" ||
         name == "windows-936" || name == "gb18030")

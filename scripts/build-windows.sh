@@ -7,6 +7,7 @@
 #
 #   QUILORA_WIN64_CACHE  the cache (default ~/.cache/quilora-win64)
 #   JOBS                 parallel jobs (default: the number of cores)
+#   RESUME=1             go on from a part's work folder instead of a clean one
 #   --deps-only          stop after the third-party parts
 set -euo pipefail
 
@@ -92,7 +93,9 @@ stage() {
   fi
   log "$name: building"
   local t0=$SECONDS
-  rm -rf "${WORK:?}/$name"
+  # RESUME=1 goes on in the work folder a failed or changed build left, for
+  # small changes of flags; by default a part starts from a clean folder.
+  [[ ${RESUME:-0} == 1 ]] || rm -rf "${WORK:?}/$name"
   mkdir -p "$WORK/$name" "$PREFIX"
   "build_$name"
   echo "$recipe" >"$PREFIX/.stamp-$name"
@@ -179,7 +182,8 @@ build_gtest() {
 build_qt() {
   fetch_source qt6-base
   # Core, Gui, Widgets, Sql (SQLite, ODBC), Test and the Windows platform
-  # plugin; the machine's own Qt 6.4.2 runs moc, uic and rcc.
+  # plugin; the machine's own Qt 6.4.2 runs moc, uic and rcc. No tablet
+  # events: Debian's source leaves out the Wintab header they need.
   cmake_cross -S "$SRC/qt6-base" -B "$WORK/qt" -DCMAKE_INSTALL_PREFIX="$PREFIX/qt" \
     -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/$(gcc -dumpmachine)/cmake \
     -DBUILD_SHARED_LIBS=ON -DQT_BUILD_EXAMPLES=OFF -DQT_BUILD_TESTS=OFF -DQT_BUILD_BENCHMARKS=OFF \
@@ -192,6 +196,7 @@ build_qt() {
     -DFEATURE_system_harfbuzz=OFF -DFEATURE_system_freetype=OFF -DFEATURE_system_png=OFF \
     -DFEATURE_system_jpeg=OFF -DFEATURE_system_doubleconversion=OFF -DFEATURE_system_libb2=OFF \
     -DFEATURE_jpeg=OFF -DFEATURE_gif=OFF -DFEATURE_directwrite3=ON -DFEATURE_accessibility=ON \
+    -DFEATURE_tabletevent=OFF \
     -DSQLite3_INCLUDE_DIR="$PREFIX/include" -DSQLite3_LIBRARY="$PREFIX/lib/libsqlite3.a" \
     >"$WORK/qt-configure.log"
   cmake --build "$WORK/qt" -j "$JOBS"
