@@ -157,9 +157,9 @@ build_headers() {
 prefix=$PREFIX
 includedir=\${prefix}/include
 Name: simpleini
-Description: SimpleIni (header only)
+Description: SimpleIni (header only; Debian's header keeps the definitions behind SI_IMPLEMENTATION)
 Version: 4.19
-Cflags: -I\${includedir}
+Cflags: -I\${includedir} -DSI_IMPLEMENTATION
 PC
   cat >"$PREFIX/lib/pkgconfig/cpp-httplib.pc" <<PC
 prefix=$PREFIX
@@ -216,10 +216,16 @@ stage qt sqlite
 log "quilora: building in $BUILD"
 t0=$SECONDS
 export PKG_CONFIG_LIBDIR=$PREFIX/lib/pkgconfig PKG_CONFIG_PATH=
+# A rebuilt part may bring other flags: CMake then looks for everything afresh.
+deps=$(cat "$PREFIX"/.stamp-* | sha256sum | cut -c1-16)
+if [[ -f $BUILD/.deps-stamp && $(cat "$BUILD/.deps-stamp") != "$deps" ]]; then
+  rm -f "$BUILD/CMakeCache.txt"
+fi
 cmake -G Ninja -S "$ROOT" -B "$BUILD" -DCMAKE_TOOLCHAIN_FILE="$TOOLCHAIN" -DCMAKE_BUILD_TYPE=Release \
   -DQUILORA_WIN64_PREFIX="$PREFIX" -DCMAKE_PREFIX_PATH="$PREFIX/qt;$PREFIX" \
   -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/$(gcc -dumpmachine)/cmake \
   -DQUILORA_BUILD_BENCH=OFF ${CMAKE_ARGS:-} >/dev/null
+echo "$deps" >"$BUILD/.deps-stamp"
 cmake --build "$BUILD" -j "$JOBS"
 log "quilora: built in $((SECONDS - t0)) s"
 
@@ -230,8 +236,12 @@ RUNTIME_DIRS=("$PREFIX/qt/bin" "$PREFIX/bin" "$(dirname "$($TRIPLE-g++-posix -pr
 find_dll() {
   local d
   for d in "${RUNTIME_DIRS[@]}"; do
-    [[ -f $d/$1 ]] && { echo "$d/$1"; return; }
+    if [[ -f $d/$1 ]]; then
+      echo "$d/$1"
+      return
+    fi
   done
+  return 0 # one of Windows' own
 }
 # Prints the DLLs a file needs, and theirs, that these builds provide.
 collect_dlls() {
@@ -260,6 +270,8 @@ cp "$PREFIX/qt/plugins/platforms/qwindows.dll" "$STAGE/platforms/"
 cp "$PREFIX/qt/plugins/sqldrivers/qsqlite.dll" "$PREFIX/qt/plugins/sqldrivers/qsqlodbc.dll" "$STAGE/sqldrivers/"
 cp "$PREFIX"/qt/plugins/styles/*.dll "$STAGE/styles/" 2>/dev/null || rmdir "$STAGE/styles"
 collect_dlls "$STAGE"/*.exe "$STAGE"/*/*.dll | sort -u | while read -r dll; do cp "$dll" "$STAGE/"; done
+# Debug information stays in the build folder; the zip carries none.
+find "$STAGE" -name '*.exe' -o -name '*.dll' | while read -r f; do $TRIPLE-strip --strip-unneeded "$f"; done
 cp "$ROOT"/db/*.sql "$STAGE/db/"
 cp "$ROOT/packaging/windows/Config.ini" "$ROOT/packaging/windows/说明.txt" "$STAGE/"
 # Windows' Notepad reads the read-me best with CRLF line ends.
