@@ -10,6 +10,7 @@
 #include "app/tmain.h"
 #include "catalogue/crawl_worker.h"
 #include "common/errors.h"
+#include "common/platform.h"
 #include "common/stamp.h"
 
 namespace quilora {
@@ -52,8 +53,8 @@ catalogue::CrawlWorker& TMain::Crawler() {
 }
 
 void TMain::StartCrawler(const std::string& connectionString) {
-    auto owned =
-        std::make_unique<catalogue::CrawlWorker>(portal, connectionString, settingsDir_.toStdString());
+    auto owned = std::make_unique<catalogue::CrawlWorker>(portal, connectionString,
+                                                          platform::PathFromUtf8(settingsDir_.toStdString()));
     owned->moveToThread(&crawlThread_);
     crawler = owned.release(); // from here on deleted on its thread, when that ends
     connect(&crawlThread_, &QThread::finished, crawler, &QObject::deleteLater);

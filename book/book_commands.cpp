@@ -13,6 +13,7 @@
 #include "catalogue/schema.h"
 #include "common/database.h"
 #include "common/errors.h"
+#include "common/platform.h"
 #include "net/fetcher.h"
 #include "workflow/auto_booking.h"
 #include "workflow/order_policy.h"
@@ -94,8 +95,9 @@ private:
         connection_.SetOnOpened(&catalogue::PrepareCatalogue);
         try {
             // Relative SQLite paths are taken from the folder of Config.ini, as in the window.
-            connection_.SetConnectionString(settings_.connect,
-                                            std::filesystem::absolute(settings_.configPath).parent_path());
+            connection_.SetConnectionString(
+                settings_.connect,
+                std::filesystem::absolute(platform::PathFromUtf8(settings_.configPath)).parent_path());
             connection_.Open();
         } catch (const std::exception& e) {
             throw UsageError(std::string("连接数据库失败！（") + e.what() + "）");

@@ -3,13 +3,14 @@
 #include <filesystem>
 #include <fstream>
 
+#include "common/platform.h"
 #include "common/profile.h"
 #include "common/settings.h"
 
 namespace quilora::book {
 
 std::string ReadPasswordFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(platform::PathFromUtf8(path), std::ios::binary);
     if (!in)
         throw UsageError("无法读取密码文件 " + path);
     std::string line;

@@ -2,9 +2,9 @@
 // from the command line, on the window's engine and its Config.ini.
 #include <CLI/CLI.hpp>
 #include <QCoreApplication>
+#include <QDir>
 #include <cstdio>
 #include <filesystem>
-
 
 #include "book/book_commands.h"
 #include "book/book_options.h"
@@ -19,7 +19,7 @@ int main(int argc, char** argv) {
 
     BookOptions options;
     options.configPath =
-        (std::filesystem::path(QCoreApplication::applicationDirPath().toStdString()) / "Config.ini").string();
+        QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("Config.ini")).toStdString();
     CLI::App app{"Books Quilora appointments from the command line, with the window's Config.ini.",
                  "quilora-book"};
     DefineCommandLine(app, options);
@@ -30,9 +30,9 @@ int main(int argc, char** argv) {
         return app.exit(e) == 0 ? kExitDone : kExitUsage;
     }
 
-    const OutputMode mode = options.json                  ? OutputMode::Json
+    const OutputMode mode = options.json                            ? OutputMode::Json
                             : quilora::platform::IsTerminal(stdout) ? OutputMode::Terminal
-                                                          : OutputMode::Lines;
+                                                                    : OutputMode::Lines;
     BookOutput output(mode, options.verbose, stdout, stderr);
     return RunCommand(options, output);
 }

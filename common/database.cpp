@@ -203,6 +203,10 @@ Connection::~Connection() {
         QSqlDatabase::removeDatabase(name_);
 }
 
+void Connection::SetConnectionString(std::string ado, const std::string& baseDirUtf8) {
+    SetConnectionString(std::move(ado), platform::PathFromUtf8(baseDirUtf8));
+}
+
 void Connection::SetConnectionString(std::string ado, std::filesystem::path baseDir) {
     Close();
     ado_ = std::move(ado);

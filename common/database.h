@@ -41,7 +41,13 @@ public:
     Connection(const Connection&) = delete;
     Connection& operator=(const Connection&) = delete;
 
+    // Relative SQLite files are taken from baseDir. A folder given as text is
+    // UTF-8, as Qt and Config.ini give it (not the ANSI code page of Windows).
     void SetConnectionString(std::string ado, std::filesystem::path baseDir);
+    void SetConnectionString(std::string ado, const std::string& baseDirUtf8);
+    void SetConnectionString(std::string ado, const char* baseDirUtf8) {
+        SetConnectionString(std::move(ado), std::string(baseDirUtf8));
+    }
     const std::string& ConnectionString() const { return ado_; }
     // Runs after every successful open (e.g. to give a new SQLite file its schema).
     void SetOnOpened(std::function<void(Connection&)> fn) { onOpened_ = std::move(fn); }

@@ -13,7 +13,6 @@ ROOT=$(cd "$(dirname "$0")/.." && pwd)
 BUILD=${BUILD_DIR:-$ROOT/build-win64}
 ZIP=$ROOT/dist/Quilora-win64.zip
 CACHE=${QUILORA_WIN64_CACHE:-$HOME/.cache/quilora-win64}
-PLUGINS=$CACHE/prefix/qt/plugins
 [[ -f $ZIP ]] || { echo "test-windows: no $ZIP; run scripts/build-windows.sh first" >&2; exit 2; }
 
 need=()
@@ -51,9 +50,9 @@ failed=0
 # ---- 1. the test programs
 if [[ ${TESTS:-1} == 1 ]]; then
   echo "== test programs under Wine"
-  # The zip's DLLs, and the offscreen platform the window tests draw on.
-  export WINEPATH="$APP_W"
-  export QT_PLUGIN_PATH=$(winpath "$PLUGINS")
+  # Qt from its own install, whose plugins (SQL drivers, the offscreen
+  # platform of the window tests) Qt finds beside it; the other DLLs from the zip.
+  export WINEPATH="$(winpath "$CACHE/prefix/qt/bin");$APP_W"
   export QT_QPA_PLATFORM=offscreen
   summary=$BUILD/wine-tests.txt
   : >"$summary"
@@ -76,7 +75,7 @@ if [[ ${TESTS:-1} == 1 ]]; then
       failed=1
     fi
   done
-  unset WINEPATH QT_PLUGIN_PATH QT_QPA_PLATFORM
+  unset WINEPATH QT_QPA_PLATFORM
 fi
 
 # ---- 2. the smoke run, from the unpacked zip only

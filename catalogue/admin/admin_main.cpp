@@ -2,6 +2,7 @@
 // window's own crawler, for first runs and for crawls too long for the window.
 #include <CLI/CLI.hpp>
 #include <QCoreApplication>
+#include <QDir>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -35,7 +36,9 @@ int RunCrawl(const std::string& configPath, const std::string& what, bool showBa
     db::Connection connection;
     connection.SetOnOpened(&catalogue::PrepareCatalogue);
     // Relative SQLite paths are taken from the folder of Config.ini, as in the window.
-    connection.SetConnectionString(settings.connect, std::filesystem::absolute(configPath).parent_path());
+    connection.SetConnectionString(
+        settings.connect,
+        std::filesystem::absolute(quilora::platform::PathFromUtf8(configPath)).parent_path());
     connection.Open();
     db::Query query(connection);
     db::Command command(connection);
@@ -75,7 +78,7 @@ int main(int argc, char** argv) {
     CLI::App app{"Maintains the Quilora catalogue: rebuilds its tables from the portal.", "quilora-admin"};
     app.require_subcommand(1);
     std::string configPath =
-        (std::filesystem::path(QCoreApplication::applicationDirPath().toStdString()) / "Config.ini").string();
+        QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("Config.ini")).toStdString();
     app.add_option("--config", configPath, "the Config.ini that names the catalogue and the portal")
         ->capture_default_str();
     bool quiet = false;

@@ -52,6 +52,13 @@ inline std::string OwnerOnlyProblem(const std::filesystem::path& file) {
     }
     return {};
 }
+// A path the program holds in UTF-8 (a narrow path means the ANSI code page to Windows).
+inline std::string OwnerOnlyProblem(const std::string& utf8) {
+    const int n = ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+    std::wstring wide(static_cast<std::size_t>(n), L'\0');
+    ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(), n);
+    return OwnerOnlyProblem(std::filesystem::path(wide));
+}
 #else
 inline std::string OwnerOnlyProblem(const std::filesystem::path& file) {
     struct stat st {};
