@@ -5,6 +5,7 @@
 
 #include "book/book_commands.h"
 #include "book/book_settings.h"
+#include "common/platform.h"
 #include "common/settings.h"
 
 namespace quilora::book {
@@ -71,7 +72,7 @@ void BookNotify::PrintResults() {
 
 int RunNotifyTest(const BookOptions& options, BookOutput& output) {
     std::error_code ec;
-    if (!std::filesystem::is_regular_file(options.configPath, ec))
+    if (!std::filesystem::is_regular_file(platform::PathFromUtf8(options.configPath), ec))
         throw UsageError("找不到配置文件 " + options.configPath);
     const NotifySettings settings = ReadNotify(options.configPath);
     const std::vector<ChannelResult> results =

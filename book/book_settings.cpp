@@ -22,7 +22,7 @@ std::string ReadPasswordFile(const std::string& path) {
 
 BookSettings ReadBookSettings(const std::string& configPath, const std::optional<std::string>& passwordFile) {
     std::error_code ec;
-    if (!std::filesystem::is_regular_file(configPath, ec))
+    if (!std::filesystem::is_regular_file(platform::PathFromUtf8(configPath), ec))
         throw UsageError("找不到配置文件 " + configPath);
     const ProfileFile profile(configPath);
     BookSettings s;

@@ -80,6 +80,31 @@ std::string FromWide(UINT page, std::wstring_view wide) {
     return out;
 }
 
+// Windows' GBK pages read a single 0x80 as the euro sign and take 0xFF; in
+// GB18030, as iconv reads it, neither starts a character.
+bool IsGbPage(UINT page) {
+    return page == 936 || page == kGb18030;
+}
+
+bool IsBadGbLead(unsigned char byte) {
+    return byte == 0x80 || byte == 0xFF;
+}
+
+bool HasBadGbLead(std::string_view bytes) {
+    for (std::size_t i = 0; i < bytes.size();) {
+        const auto b = static_cast<unsigned char>(bytes[i]);
+        if (b < 0x80) {
+            ++i;
+        } else if (IsBadGbLead(b)) {
+            return true;
+        } else {
+            const bool four = i + 1 < bytes.size() && bytes[i + 1] >= '0' && bytes[i + 1] <= '9';
+            i += four ? 4 : 2;
+        }
+    }
+    return false;
+}
+
 } // namespace
 
 std::string Encode(std::string_view utf8, const std::string& charset) {
@@ -97,8 +122,9 @@ std::string Encode(std::string_view utf8, const std::string& charset) {
 
 std::string Decode(std::string_view bytes, const std::string& charset) {
     const UINT page = CodePageOrThrow(charset);
+    const bool gb = IsGbPage(page);
     std::wstring wide;
-    if (ToWide(page, bytes, wide))
+    if (!(gb && HasBadGbLead(bytes)) && ToWide(page, bytes, wide))
         return FromWide(CP_UTF8, wide);
     // Character by character: the shortest sequence (up to four bytes) that is
     // valid, else U+FFFD for the first byte and on from the next one.
@@ -107,7 +133,8 @@ std::string Decode(std::string_view bytes, const std::string& charset) {
     std::size_t i = 0;
     while (i < bytes.size()) {
         std::size_t taken = 0;
-        for (std::size_t len = 1; len <= 4 && i + len <= bytes.size(); ++len) {
+        const bool badLead = gb && IsBadGbLead(static_cast<unsigned char>(bytes[i]));
+        for (std::size_t len = 1; !badLead && len <= 4 && i + len <= bytes.size(); ++len) {
             if (ToWide(page, bytes.substr(i, len), wide)) {
                 out += FromWide(CP_UTF8, wide);
                 taken = len;

@@ -62,8 +62,9 @@ if [[ ${TESTS:-1} == 1 ]]; then
     set +e
     # No PostgreSQL ODBC driver on the Windows side here: those cases skip.
     (cd "$BUILD/tests" && CI= QUILORA_TEST_ODBC= timeout "${TEST_TIMEOUT:-900}" "$WINE" "$exe" --gtest_brief=1 \
-      >"$out" 2>&1)
+      >"$out.crlf" 2>&1)
     rc=$?
+    tr -d '\r\0' <"$out.crlf" >"$out" && rm -f "$out.crlf"
     set -e
     passed=$(sed -n 's/^\[  PASSED  \] \([0-9]*\) test.*/\1/p' "$out" | tail -1)
     failing=$(sed -n 's/^\[  FAILED  \] \([0-9]*\) test.*, listed below:/\1/p' "$out" | tail -1)

@@ -3,14 +3,15 @@
 #include <filesystem>
 
 #include "common/errors.h"
-#include "common/settings.h"
+#include "common/platform.h"
 #include "common/profile.h"
+#include "common/settings.h"
 
 namespace quilora::admin {
 
 AdminSettings ReadAdminSettings(const std::string& configPath) {
     std::error_code ec;
-    if (!std::filesystem::is_regular_file(configPath, ec))
+    if (!std::filesystem::is_regular_file(platform::PathFromUtf8(configPath), ec))
         throw QuiloraError("找不到配置文件 " + configPath);
     const ProfileFile profile(configPath);
     AdminSettings s;

@@ -267,6 +267,9 @@ TEST(ProfileWrite, WritesKeyEqualsValueAndKeepsTheOtherKeysSectionsAndOrder) {
     std::vector<std::string> lines;
     std::istringstream text(ReadAll(ini.Path()));
     for (std::string line; std::getline(text, line);) {
+        // Lines end in CR LF on Windows, as its profile functions write them.
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
         if (!line.empty())
             lines.push_back(line);
     }

