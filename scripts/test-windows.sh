@@ -6,7 +6,7 @@
 #      virtual X display, signed in, with a screenshot (build-win64/smoke/).
 #
 #   TESTS=0 / SMOKE=0   leave out a part
-#   TEST_TIMEOUT        seconds per test program (default 900)
+#   TEST_TIMEOUT        seconds per test program (default 300)
 set -euo pipefail
 
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
@@ -61,13 +61,13 @@ if [[ ${TESTS:-1} == 1 ]]; then
     out=$BUILD/wine-$name.log
     set +e
     # No PostgreSQL ODBC driver on the Windows side here: those cases skip.
-    (cd "$BUILD/tests" && CI= QUILORA_TEST_ODBC= timeout "${TEST_TIMEOUT:-900}" "$WINE" "$exe" --gtest_brief=1 \
+    (cd "$BUILD/tests" && CI= QUILORA_TEST_ODBC= timeout "${TEST_TIMEOUT:-300}" "$WINE" "$exe" --gtest_brief=1 \
       >"$out.crlf" 2>&1)
     rc=$?
     tr -d '\r\0' <"$out.crlf" >"$out" && rm -f "$out.crlf"
     set -e
     passed=$(sed -n 's/^\[  PASSED  \] \([0-9]*\) test.*/\1/p' "$out" | tail -1)
-    failing=$(sed -n 's/^\[  FAILED  \] \([0-9]*\) test.*, listed below:/\1/p' "$out" | tail -1)
+    failing=$(grep '^\[  FAILED  \] [A-Za-z]' "$out" | sed 's/ (.*//' | sort -u | wc -l)
     skipped=$(sed -n 's/^\[  SKIPPED \] \([0-9]*\) test.*/\1/p' "$out" | tail -1)
     printf '%-26s exit %3d  passed %4s  failed %4s  skipped %4s\n' "$name" "$rc" "${passed:-0}" "${failing:-0}" \
       "${skipped:-0}" | tee -a "$summary"

@@ -115,8 +115,9 @@ inline ToolRun Finish(QProcess& p) {
     EXPECT_TRUE(p.waitForFinished(120000)) << "quilora-book did not finish";
     ToolRun r;
     r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    r.out = p.readAllStandardOutput().toStdString();
-    r.err = p.readAllStandardError().toStdString();
+    // A Windows console program ends its lines with CR LF.
+    r.out = p.readAllStandardOutput().replace("\r\n", "\n").toStdString();
+    r.err = p.readAllStandardError().replace("\r\n", "\n").toStdString();
     return r;
 }
 
