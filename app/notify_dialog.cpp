@@ -1,4 +1,5 @@
 #include "app/notify_dialog.h"
+#include "app/no_line_breaks.h"
 
 #include <QCheckBox>
 #include <QFormLayout>
@@ -23,22 +24,6 @@ namespace {
 constexpr const char* kEventCaptions[] = {"预约成功",     "预约被拒绝", "结果未知",
                                           "停止自动预约", "登录被拒绝", "出错"};
 static_assert(std::size(kEventCaptions) == std::size(kNotifyEvents));
-
-// Config.ini holds one value a line: a pasted line break is dropped as it comes.
-class NoLineBreaks : public QValidator {
-public:
-    using QValidator::QValidator;
-    State validate(QString& input, int& pos) const override {
-        for (qsizetype i = input.size() - 1; i >= 0; --i) {
-            if (input[i] != QLatin1Char('\n') && input[i] != QLatin1Char('\r'))
-                continue;
-            input.remove(i, 1);
-            if (i < pos)
-                --pos;
-        }
-        return Acceptable;
-    }
-};
 
 QString Q(const std::string& s) {
     return QString::fromStdString(s);

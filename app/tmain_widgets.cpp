@@ -18,6 +18,7 @@
 #include <QVBoxLayout>
 #include <QValidator>
 
+#include "app/no_line_breaks.h"
 #include "app/radio_group.h"
 #include "app/schedule_list.h"
 #include "app/tmain.h"
@@ -56,23 +57,6 @@ QFont WindowFont() {
     font.setPixelSize(12);
     return font;
 }
-
-// Drops line breaks as they are typed or pasted: a password is one line of
-// Config.ini, and a pasted line break must not become a setting of its own.
-class NoLineBreaks : public QValidator {
-public:
-    using QValidator::QValidator;
-    State validate(QString& input, int& pos) const override {
-        for (qsizetype i = input.size() - 1; i >= 0; --i) {
-            if (input[i] != QLatin1Char('\n') && input[i] != QLatin1Char('\r'))
-                continue;
-            input.remove(i, 1);
-            if (i < pos)
-                --pos;
-        }
-        return Acceptable;
-    }
-};
 
 template <class W> W* Named(W* widget, const char* name) {
     widget->setObjectName(QString::fromLatin1(name));

@@ -19,21 +19,6 @@ namespace {
 namespace state = portal::state;
 using nlohmann::json;
 
-bool Has(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
-
-bool WaitUntil(const std::function<bool()>& done, int ms = 20000) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > ms)
-            return false;
-        QThread::msleep(10);
-    }
-    return true;
-}
-
 class RecordTool : public BookToolTest {
 protected:
     // A slot not released yet of each of n different doctors.
