@@ -27,8 +27,10 @@ bool IsTerminal(std::FILE* stream);
 // the OEM code page otherwise).
 void UseUtf8Console();
 
-// The ODBC drivers the machine's driver manager knows (Windows only; empty
-// elsewhere, where the driver is named in the connection string).
+#ifdef _WIN32
+// The ODBC drivers Windows' driver manager knows (elsewhere the connection
+// string names its driver).
 std::vector<std::string> OdbcDriverNames();
+#endif
 
 } // namespace quilora::platform

@@ -136,8 +136,4 @@ bool IsTerminal(std::FILE* stream) {
 
 void UseUtf8Console() {}
 
-std::vector<std::string> OdbcDriverNames() {
-    return {};
-}
-
 } // namespace quilora::platform
